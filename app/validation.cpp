@@ -1,0 +1,74 @@
+#include "app/validation.h"
+
+#include "app/field_value.h"
+
+namespace taktor {
+
+bool FieldAccepted(const Text& text) {
+    if (text.empty()) {
+        return false;
+    }
+    const FieldNumber number = ParseFieldNumber(text);
+    return !number.overflowed && number.value >= 0 && number.value <= kLongestPhase;
+}
+
+bool AllZero(const PhaseTexts& texts) {
+    for (const Text& text : texts) {
+        if (text.empty() || FieldValue(text) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CycleAccepted(const PhaseTexts& texts) {
+    for (const Text& text : texts) {
+        if (!FieldAccepted(text)) {
+            return false;
+        }
+    }
+    return !AllZero(texts);
+}
+
+PassDecision DecidePass(const PhaseTexts& texts, int blinkPhase) {
+    PassDecision decision;
+    const bool marking = blinkPhase == 1;
+    for (int i = 0; i < kPhaseCount; ++i) {
+        const bool invalid = !FieldAccepted(texts[i]);
+        if (invalid && marking) {
+            decision.colours[i] = kInvalidColour;
+            decision.fieldsInvalid = true;
+        } else {
+            decision.colours[i] = kValidColour;
+        }
+    }
+    if (marking && AllZero(texts)) {
+        decision.colours.fill(kInvalidColour);
+        decision.fieldsInvalid = true;
+    }
+    decision.decidesButton = marking;
+    decision.buttonDisabled = decision.fieldsInvalid;
+    return decision;
+}
+
+PhaseTexts ReadPhaseTexts(PhaseFieldAccess& fields) {
+    PhaseTexts texts;
+    for (int i = 0; i < kPhaseCount; ++i) {
+        texts[i] = fields.ReadFieldText(i);
+    }
+    return texts;
+}
+
+void ValidatePhaseFields(ValidationState& state, PhaseFieldAccess& fields) {
+    state.BlinkPhase = -state.BlinkPhase;
+    const PassDecision decision = DecidePass(ReadPhaseTexts(fields), state.BlinkPhase);
+    state.FieldsInvalid = decision.fieldsInvalid ? 1 : 0;
+    for (int i = 0; i < kPhaseCount; ++i) {
+        fields.SetFieldBackground(i, decision.colours[i]);
+    }
+    if (decision.decidesButton) {
+        fields.SetWriteButtonDisabled(decision.buttonDisabled);
+    }
+}
+
+}  // namespace taktor
