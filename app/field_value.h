@@ -16,6 +16,8 @@ struct FieldNumber {
 // digits, or '%' and binary digits; the rest is ignored. 64-bit arithmetic wrapping modulo 2^64.
 FieldNumber ParseFieldNumber(const Text& text);
 
-inline std::int64_t FieldValue(const Text& text) { return ParseFieldNumber(text).value; }
+inline std::int64_t FieldValue(const Text& text) {
+    return ParseFieldNumber(text).value;
+}
 
 }  // namespace taktor

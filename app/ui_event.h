@@ -1,6 +1,7 @@
 // Events of the window layer, and the numbers by which windows, controls and timers are known.
 #pragma once
 
+#include <cstddef>
 #include <deque>
 
 namespace taktor {
@@ -51,7 +52,7 @@ public:
     // Drops every waiting event of a window that is being closed.
     void DropWindow(int window);
     bool Empty() const { return events_.empty(); }
-    size_t Size() const { return events_.size(); }
+    std::size_t Size() const { return events_.size(); }
 
 private:
     std::deque<UiEvent> events_;

@@ -17,7 +17,7 @@ constexpr int kControllerChannel = 0;
 
 struct LineSettings {
     std::int32_t baudRate;
-    std::int32_t parity;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    std::int32_t parity;  // 0 none, 1 odd, 2 even, 3 mark, 4 space
     std::int32_t dataBits;
     float stopBits;          // exactly 1.0 or 2.0; anything else means one and a half
     std::int32_t handshake;  // 0 none, 1 RTS on, 2 RTS/CTS, 3 XON/XOFF, other: flow left alone
