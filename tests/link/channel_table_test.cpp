@@ -1,0 +1,277 @@
+#include "link/serial_channel.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "link/serial_device.h"
+
+namespace taktor {
+namespace {
+
+using namespace std::chrono_literals;
+
+// What the fake devices did, in order: "open <path>", "close <id>", "read <id>", ...
+class Journal {
+public:
+    void Add(const std::string& entry) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        entries_.push_back(entry);
+    }
+    std::vector<std::string> Entries() const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return entries_;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        entries_.clear();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> entries_;
+};
+
+// A read that waits until the test lets it go, to hold an operation inside the device.
+class Gate {
+public:
+    void Wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        entered_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return open_; });
+    }
+    void WaitUntilEntered() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return entered_; });
+    }
+    void Open() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool entered_ = false;
+    bool open_ = false;
+};
+
+class FakeDevice : public SerialDevice {
+public:
+    FakeDevice(int id, Journal& journal) : id_(id), journal_(journal) {}
+    ~FakeDevice() override {
+        journal_.Add("close " + std::to_string(id_));
+        if (onClose) {
+            onClose();
+        }
+    }
+    ChannelHandle Handle() const override { return 100 + id_; }
+    std::int32_t QueuedInput() override {
+        journal_.Add("queued " + std::to_string(id_));
+        return queued;
+    }
+    std::int32_t Read(void*, std::int32_t length) override {
+        journal_.Add("read " + std::to_string(id_));
+        if (gate) {
+            gate->Wait();
+        }
+        return length;
+    }
+    std::int32_t Write(const void*, std::int32_t length) override {
+        journal_.Add("write " + std::to_string(id_));
+        return length;
+    }
+    void Cancel(IoSide side) override {
+        journal_.Add(std::string(side == IoSide::Input ? "cancel-input " : "cancel-output ") +
+                     std::to_string(id_));
+    }
+    void Resume() override { journal_.Add("resume " + std::to_string(id_)); }
+
+    std::int32_t queued = 0;
+    Gate* gate = nullptr;
+    std::function<void()> onClose;
+
+private:
+    int id_;
+    Journal& journal_;
+};
+
+class ChannelTable : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetSerialDeviceOpener([this](const Text& path, const LineSettings& settings) {
+            return Open(path, settings);
+        });
+        InitChannelTable();
+        journal_.Clear();
+    }
+    void TearDown() override {
+        CloseAllChannels();
+        SetSerialDeviceOpener(nullptr);
+    }
+
+    // Ports whose name holds "missing" cannot be opened, nor can the empty name.
+    std::unique_ptr<SerialDevice> Open(const Text& path, const LineSettings&) {
+        const std::string name = Utf8FromText(path);
+        journal_.Add("open " + name);
+        if (name == "\\\\.\\" || name.find("missing") != std::string::npos) {
+            return nullptr;
+        }
+        auto device = std::make_unique<FakeDevice>(++opened_, journal_);
+        lastDevice_ = device.get();
+        return device;
+    }
+
+    ChannelHandle OpenPort(int channel, const Text& name) {
+        return OpenChannel(channel, &name, kControllerLineSettings);
+    }
+
+    Journal journal_;
+    int opened_ = 0;
+    FakeDevice* lastDevice_ = nullptr;
+};
+
+using Entries = std::vector<std::string>;
+
+TEST_F(ChannelTable, OpenStoresTheDeviceAndForwardsOperations) {
+    EXPECT_EQ(OpenPort(0, u"COM3"), 101);
+    EXPECT_EQ(IsChannelOpen(0), 1);
+    lastDevice_->queued = 7;
+    EXPECT_EQ(AvailableInput(0), 7);
+    char buffer[18] = {};
+    EXPECT_EQ(ReadChannel(0, buffer, 5), 5);
+    EXPECT_EQ(WriteChannel(0, buffer, 18), 18);
+    CancelChannelIo(0, IoSide::Output);
+    ResumeChannelIo(0);
+    EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\COM3", "queued 1", "read 1", "write 1",
+                                           "cancel-output 1", "resume 1"}));
+}
+
+TEST_F(ChannelTable, ZeroLengthsAndNegativeQueueCountsTouchNothing) {
+    ASSERT_GT(OpenPort(0, u"COM3"), 0);
+    journal_.Clear();
+    char buffer[4] = {};
+    EXPECT_EQ(ReadChannel(0, buffer, 0), 0);
+    EXPECT_EQ(ReadChannel(0, buffer, -3), 0);
+    EXPECT_EQ(WriteChannel(0, buffer, 0), 0);
+    EXPECT_TRUE(journal_.Entries().empty());
+    lastDevice_->queued = -1;  // a device must never make a caller read a negative count
+    EXPECT_EQ(AvailableInput(0), 0);
+}
+
+TEST_F(ChannelTable, NewDeviceIsReadyBeforeTheOldOneCloses) {
+    ASSERT_EQ(OpenPort(0, u"COM3"), 101);
+    EXPECT_EQ(OpenPort(0, u"COM4"), 102);
+    EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\COM3", "open \\\\.\\COM4", "close 1"}));
+    char byte = 0;
+    EXPECT_EQ(WriteChannel(0, &byte, 1), 1);
+    EXPECT_EQ(journal_.Entries().back(), "write 2");
+}
+
+TEST_F(ChannelTable, FailedOpenLeavesTheTableAsItWas) {
+    ASSERT_GT(OpenPort(0, u"COM3"), 0);
+    EXPECT_EQ(OpenPort(0, u"missing"), 0);
+    EXPECT_EQ(OpenPort(3, u"missing"), 0);
+    EXPECT_EQ(IsChannelOpen(0), 1);
+    EXPECT_EQ(IsChannelOpen(3), 0);
+    char byte = 0;
+    EXPECT_EQ(WriteChannel(0, &byte, 1), 1);
+    EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\COM3", "open \\\\.\\missing",
+                                           "open \\\\.\\missing", "write 1"}));
+}
+
+TEST_F(ChannelTable, AbsentAndEmptyNames) {
+    EXPECT_EQ(OpenChannel(0, nullptr, kControllerLineSettings), 0);
+    EXPECT_TRUE(journal_.Entries().empty());  // not even tried
+    EXPECT_EQ(OpenPort(0, u""), 0);
+    EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\"}));
+    EXPECT_EQ(IsChannelOpen(0), 0);
+}
+
+TEST_F(ChannelTable, OperationsOnChannelsNotOpen) {
+    ASSERT_GT(OpenPort(2, u"COM3"), 0);
+    journal_.Clear();
+    char buffer[4] = {};
+    for (int channel : {0, 1, 3, 1000, -1}) {
+        EXPECT_EQ(IsChannelOpen(channel), 0) << channel;
+        EXPECT_EQ(AvailableInput(channel), 0) << channel;
+        EXPECT_EQ(ReadChannel(channel, buffer, 4), 0) << channel;
+        EXPECT_EQ(WriteChannel(channel, buffer, 4), 0) << channel;
+        CancelChannelIo(channel, IoSide::Input);
+        ResumeChannelIo(channel);
+        CloseChannel(channel);
+    }
+    EXPECT_TRUE(journal_.Entries().empty());
+    EXPECT_EQ(OpenPort(-1, u"COM3"), 0);
+}
+
+TEST_F(ChannelTable, ClosingTwiceClosesOnce) {
+    ASSERT_GT(OpenPort(0, u"COM3"), 0);
+    CloseChannel(0);
+    CloseChannel(0);
+    EXPECT_EQ(IsChannelOpen(0), 0);
+    char byte = 0;
+    EXPECT_EQ(WriteChannel(0, &byte, 1), 0);
+    EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\COM3", "close 1"}));
+    EXPECT_GT(OpenPort(0, u"COM3"), 0);  // the emptied entry takes a new device
+}
+
+TEST_F(ChannelTable, CloseAllVisitsTheTableInOrderAndTheLockIsReentrant) {
+    ASSERT_GT(OpenPort(5, u"COM5"), 0);
+    ASSERT_GT(OpenPort(0, u"COM0"), 0);
+    ASSERT_GT(OpenPort(2, u"COM2"), 0);
+    // A device that asks the table something while being closed takes the lock a second time.
+    std::vector<int> seen;
+    lastDevice_->onClose = [&seen] {
+        seen.push_back(IsChannelOpen(0));
+        seen.push_back(IsChannelOpen(2));
+        seen.push_back(IsChannelOpen(5));
+    };
+    journal_.Clear();
+    CloseAllChannels();
+    EXPECT_EQ(journal_.Entries(), (Entries{"close 2", "close 3", "close 1"}));
+    EXPECT_EQ(seen, (std::vector<int>{0, 0, 1}));
+    for (int channel : {0, 2, 5}) {
+        EXPECT_EQ(IsChannelOpen(channel), 0);
+    }
+    EXPECT_GT(OpenPort(2, u"COM2"), 0);
+}
+
+TEST_F(ChannelTable, ClosingUnderAnOperationWaitsForItToReturn) {
+    ASSERT_GT(OpenPort(0, u"COM3"), 0);
+    Gate gate;
+    lastDevice_->gate = &gate;
+    auto read = std::async(std::launch::async, [] {
+        char buffer[4];
+        return ReadChannel(0, buffer, 4);
+    });
+    gate.WaitUntilEntered();
+    CloseChannel(0);
+    EXPECT_EQ(IsChannelOpen(0), 0);
+    EXPECT_GT(OpenPort(0, u"COM4"), 0);  // the table is not held up by the read
+    EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\COM3", "read 1", "open \\\\.\\COM4"}));
+    gate.Open();
+    EXPECT_EQ(read.get(), 4);
+    EXPECT_EQ(journal_.Entries().back(), "close 1");
+}
+
+TEST(DevicePath, PrefixAndFiftyNineCharacters) {
+    EXPECT_EQ(DevicePath(u"COM3"), u"\\\\.\\COM3");
+    EXPECT_EQ(DevicePath(u""), u"\\\\.\\");
+    const Text exact(59, u'x');
+    EXPECT_EQ(DevicePath(exact), u"\\\\.\\" + exact);
+    EXPECT_EQ(DevicePath(exact + u"yz"), u"\\\\.\\" + exact);
+    EXPECT_EQ(DevicePath(exact + u"y").size(), 63u);
+    EXPECT_EQ(DevicePath(u"Порт"), u"\\\\.\\Порт");
+}
+
+}  // namespace
+}  // namespace taktor

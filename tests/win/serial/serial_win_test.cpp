@@ -1,0 +1,285 @@
+// The Windows serial backend through the channel, against the simulated controller on COM7 (run
+// through tests/win/with-simulator.sh).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "link/serial_channel.h"
+
+namespace taktor {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const unsigned char kDefaultFrame[18] = {0x3C, 0x00, 0x05, 0x00, 0x3C, 0x00, 0x05, 0x00, 0x3C,
+                                         0x00, 0x05, 0x00, 0x3C, 0x00, 0x05, 0x00, 0x04, 0x01};
+const char kDefaultFrameLine[] =
+    "frame=3C 00 05 00 3C 00 05 00 3C 00 05 00 3C 00 05 00 04 01 "
+    "durations=60,5,60,5,60,5,60,5 checksum=ok";
+const Text kPort = u"COM7";
+
+// A Unix path as Wine sees it through drive Z:.
+std::wstring WinePath(const std::string& unixPath) {
+    std::wstring path = L"Z:";
+    for (char c : unixPath) {
+        path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+    }
+    return path;
+}
+
+std::string Environment(const char* name) {
+    char value[1024];
+    const DWORD n = GetEnvironmentVariableA(name, value, sizeof(value));
+    return n > 0 && n < sizeof(value) ? std::string(value, n) : std::string();
+}
+
+std::string ReadFileText(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return std::string();
+    }
+    std::string text;
+    char buffer[4096];
+    DWORD n = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &n, nullptr) && n > 0) {
+        text.append(buffer, n);
+    }
+    CloseHandle(file);
+    return text;
+}
+
+bool WriteFileText(const std::wstring& path, const std::string& text) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD n = 0;
+    const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
+    CloseHandle(file);
+    return ok && n == text.size();
+}
+
+std::int32_t WaitForInput(std::int32_t count, std::chrono::milliseconds timeout = 5s) {
+    const auto deadline = Clock::now() + timeout;
+    std::int32_t available = AvailableInput(0);
+    while (available < count && Clock::now() < deadline) {
+        Sleep(1);
+        available = AvailableInput(0);
+    }
+    return available;
+}
+
+std::string ReadString(std::int32_t count) {
+    std::string bytes(static_cast<std::size_t>(count), '\0');
+    const std::int32_t n = ReadChannel(0, &bytes[0], count);
+    bytes.resize(static_cast<std::size_t>(n > 0 ? n : 0));
+    return bytes;
+}
+
+class WinSerial : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string log = Environment("TAKTOR_SIM_LOG");
+        const std::string control = Environment("TAKTOR_SIM_CONTROL");
+        if (log.empty() || control.empty()) {
+            GTEST_SKIP() << "run through tests/win/with-simulator.sh COM7 -- wine-run.sh <test>";
+        }
+        log_ = WinePath(log);
+        control_ = WinePath(control);
+        InitChannelTable();
+        ASSERT_TRUE(SetBehaviour("confirm"));
+        handle_ = OpenChannel(0, &kPort, kControllerLineSettings);
+        ASSERT_GE(handle_, 1);
+    }
+    void TearDown() override {
+        CloseAllChannels();
+        if (!control_.empty()) {
+            SetBehaviour("confirm");
+        }
+    }
+
+    // Writes the simulator's control file and waits until the simulator has taken it.
+    bool SetBehaviour(const std::string& name) {
+        if (!WriteFileText(control_, name + "\n")) {
+            return false;
+        }
+        const std::string applied = "# control " + name + "\n";
+        const auto deadline = Clock::now() + 5s;
+        while (Clock::now() < deadline) {
+            const std::string log = ReadFileText(log_);
+            const std::size_t last = log.rfind("# control ");
+            if (last != std::string::npos && log.compare(last, applied.size(), applied) == 0) {
+                return true;
+            }
+            Sleep(10);
+        }
+        return false;
+    }
+
+    std::size_t LoggedFrames(const std::string& line) const {
+        const std::string log = ReadFileText(log_);
+        std::size_t count = 0;
+        for (std::size_t at = log.find(line); at != std::string::npos;
+             at = log.find(line, at + 1)) {
+            ++count;
+        }
+        return count;
+    }
+
+    bool WaitForLoggedFrames(const std::string& line, std::size_t count) const {
+        const auto deadline = Clock::now() + 5s;
+        while (LoggedFrames(line) < count) {
+            if (Clock::now() > deadline) {
+                return false;
+            }
+            Sleep(10);
+        }
+        return true;
+    }
+
+    std::wstring log_;
+    std::wstring control_;
+    ChannelHandle handle_ = 0;
+};
+
+TEST_F(WinSerial, PortIsConfiguredAsTheSettingsSay) {
+    const HANDLE port = reinterpret_cast<HANDLE>(handle_);
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    ASSERT_TRUE(GetCommState(port, &dcb));
+    EXPECT_EQ(dcb.BaudRate, 9600u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
+    // No hardware handshake. Whether RTS reads back as held off depends on the device: Wine on a
+    // pseudo-terminal, which has no modem lines, reports RTS on whatever was set.
+    EXPECT_NE(dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
+    EXPECT_EQ(dcb.fOutX, 0u);
+    EXPECT_EQ(dcb.fInX, 0u);
+    std::printf("DCB read back: fParity=%u fRtsControl=%u fDtrControl=%u\n",
+                static_cast<unsigned>(dcb.fParity), static_cast<unsigned>(dcb.fRtsControl),
+                static_cast<unsigned>(dcb.fDtrControl));
+
+    COMMTIMEOUTS timeouts{};
+    ASSERT_TRUE(GetCommTimeouts(port, &timeouts));
+    EXPECT_EQ(timeouts.ReadIntervalTimeout, 0u);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(timeouts.ReadTotalTimeoutConstant, 0u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutMultiplier, 100u);
+    EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 10u);
+}
+
+TEST_F(WinSerial, WritesTheFrameAndReadsTheReply) {
+    const std::size_t before = LoggedFrames(kDefaultFrameLine);
+    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 18);
+    EXPECT_TRUE(WaitForLoggedFrames(kDefaultFrameLine, before + 1));
+    ASSERT_EQ(WaitForInput(4), 4);
+    EXPECT_EQ(ReadString(4), "on#\r");
+    EXPECT_EQ(AvailableInput(0), 0);
+}
+
+TEST_F(WinSerial, PortsThatDoNotExist) {
+    const Text missing = u"COM9";
+    EXPECT_EQ(OpenChannel(1, &missing, kControllerLineSettings), 0);
+    const Text empty;
+    EXPECT_EQ(OpenChannel(1, &empty, kControllerLineSettings), 0);
+    EXPECT_EQ(OpenChannel(1, nullptr, kControllerLineSettings), 0);
+    EXPECT_EQ(IsChannelOpen(1), 0);
+    EXPECT_EQ(IsChannelOpen(0), 1);
+}
+
+TEST_F(WinSerial, ReadWaitsForTheWholeCount) {
+    ASSERT_TRUE(SetBehaviour("split"));
+    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 18);
+    // The carriage return comes in a second write, some milliseconds after "on#".
+    EXPECT_EQ(ReadString(4), "on#\r");
+}
+
+TEST_F(WinSerial, CancelEndsABlockedRead) {
+    ASSERT_TRUE(SetBehaviour("silent"));
+    auto read = std::async(std::launch::async, [] {
+        char buffer[4];
+        return ReadChannel(0, buffer, 4);
+    });
+    EXPECT_EQ(read.wait_for(200ms), std::future_status::timeout);
+    CancelChannelIo(0, IoSide::Input);
+    ASSERT_EQ(read.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(read.get(), 0);
+    EXPECT_EQ(AvailableInput(0), 0);
+
+    // The port works on after the cancelled read.
+    ResumeChannelIo(0);
+    ASSERT_TRUE(SetBehaviour("confirm"));
+    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 18);
+    EXPECT_EQ(ReadString(4), "on#\r");
+}
+
+TEST_F(WinSerial, WriteGivesUpOnALineThatCannotSend) {
+    ASSERT_TRUE(SetBehaviour("suspend"));
+    const auto start = Clock::now();
+    const std::int32_t written = WriteChannel(0, kDefaultFrame, 18);
+    const auto elapsed = Clock::now() - start;
+    EXPECT_LT(written, 18);
+    EXPECT_GE(elapsed, 1700ms);
+    EXPECT_LT(elapsed, 10s);
+    std::printf("suspended 18-byte write: %d bytes after %lld ms\n", static_cast<int>(written),
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
+}
+
+TEST_F(WinSerial, CancelEndsABlockedWrite) {
+    ASSERT_TRUE(SetBehaviour("suspend"));
+    auto write = std::async(std::launch::async, [] {
+        const auto start = Clock::now();
+        const std::int32_t written = WriteChannel(0, kDefaultFrame, 18);
+        return std::make_pair(written, Clock::now() - start);
+    });
+    EXPECT_EQ(write.wait_for(200ms), std::future_status::timeout);
+    CancelChannelIo(0, IoSide::Output);
+    ASSERT_EQ(write.wait_for(5s), std::future_status::ready);
+    const auto result = write.get();
+    EXPECT_EQ(result.first, 0);
+    EXPECT_LT(result.second, 1700ms);
+    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 0);  // still cancelled
+}
+
+// One thread writes while another polls and reads, as a transfer attempt does.
+TEST_F(WinSerial, WriterAndReaderOnTwoThreads) {
+    ASSERT_TRUE(SetBehaviour("split"));
+    const std::size_t before = LoggedFrames(kDefaultFrameLine);
+    constexpr int kRounds = 5;
+    for (int round = 0; round < kRounds; ++round) {
+        std::string reply;
+        std::thread writer([] { WriteChannel(0, kDefaultFrame, 18); });
+        std::thread reader([&reply] {
+            const auto deadline = Clock::now() + 5s;
+            char buffer[201];
+            while (Clock::now() < deadline && reply.find("#\r") == std::string::npos) {
+                const std::int32_t available = AvailableInput(0);
+                if (available > 0) {
+                    const std::int32_t n =
+                        ReadChannel(0, buffer, available < 201 ? available : 201);
+                    reply.append(buffer, static_cast<std::size_t>(n));
+                }
+            }
+        });
+        writer.join();
+        reader.join();
+        EXPECT_EQ(reply, "on#\r") << "round " << round;
+    }
+    EXPECT_TRUE(WaitForLoggedFrames(kDefaultFrameLine, before + kRounds));
+}
+
+}  // namespace
+}  // namespace taktor

@@ -1,0 +1,398 @@
+#include "tools/simulator/pty_controller.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <system_error>
+
+namespace taktor::sim {
+
+namespace {
+
+// One byte of 8N1 takes ten bit times: 1.04 ms at 9600 baud.
+constexpr auto kByteTime = std::chrono::microseconds(1042);
+// A stale line is left once the configurator has been quiet this long after a frame.
+constexpr auto kQuietBeforeStale = std::chrono::milliseconds(1000);
+
+[[noreturn]] void Fail(const std::string& what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+void SetNonBlocking(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+}
+
+bool MakeRaw(int fd) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) {
+        return false;
+    }
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B9600);
+    cfsetospeed(&tio, B9600);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+void CloseFd(int& fd) {
+    if (fd >= 0) {
+        close(fd);
+        fd = -1;
+    }
+}
+
+}  // namespace
+
+PtyController::PtyController(PtyOptions options)
+    : options_(std::move(options)), model_(options_.behaviour), behaviour_(options_.behaviour) {
+    try {
+        if (pipe(wakeFds_) != 0) {
+            Fail("pipe");
+        }
+        SetNonBlocking(wakeFds_[0]);
+        SetNonBlocking(wakeFds_[1]);
+
+        if (!options_.devicePath.empty()) {
+            slavePath_ = options_.devicePath;
+            lineFd_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            if (lineFd_ < 0) {
+                Fail("open " + slavePath_);
+            }
+            if (!MakeRaw(lineFd_)) {
+                Fail("configure " + slavePath_);
+            }
+        } else {
+            lineFd_ = posix_openpt(O_RDWR | O_NOCTTY);
+            if (lineFd_ < 0) {
+                Fail("posix_openpt");
+            }
+            SetNonBlocking(lineFd_);
+            if (grantpt(lineFd_) != 0 || unlockpt(lineFd_) != 0) {
+                Fail("unlockpt");
+            }
+            char name[128];
+            if (ptsname_r(lineFd_, name, sizeof(name)) != 0) {
+                Fail("ptsname");
+            }
+            slavePath_ = name;
+            slaveFd_ = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            if (slaveFd_ < 0) {
+                Fail("open " + slavePath_);
+            }
+            if (!MakeRaw(slaveFd_)) {
+                Fail("configure " + slavePath_);
+            }
+        }
+
+        if (!options_.linkPath.empty()) {
+            // A new link under a temporary name renamed over the old one: the path never lacks
+            // a link while it is replaced.
+            const std::string temporary =
+                options_.linkPath + ".new" + std::to_string(static_cast<long>(getpid()));
+            unlink(temporary.c_str());
+            if (symlink(slavePath_.c_str(), temporary.c_str()) != 0) {
+                Fail("symlink " + temporary);
+            }
+            if (rename(temporary.c_str(), options_.linkPath.c_str()) != 0) {
+                const int error = errno;
+                unlink(temporary.c_str());
+                errno = error;
+                Fail("rename to " + options_.linkPath);
+            }
+            linked_ = true;
+        }
+
+        if (behaviour_.kind == ReplyKind::Stray) {
+            Queue(Clock::now(), StaleLine());
+        }
+        thread_ = std::thread([this] { Serve(); });
+    } catch (...) {
+        Stop();
+        throw;
+    }
+}
+
+PtyController::~PtyController() {
+    Stop();
+}
+
+void PtyController::Stop() {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        stopping_ = true;
+    }
+    Wake();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    if (linked_) {
+        char target[PATH_MAX];
+        const ssize_t n = readlink(options_.linkPath.c_str(), target, sizeof(target) - 1);
+        if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == slavePath_) {
+            unlink(options_.linkPath.c_str());
+        }
+        linked_ = false;
+    }
+    if (slaveFd_ >= 0) {
+        tcflow(slaveFd_, TCOON);
+    }
+    CloseFd(slaveFd_);
+    CloseFd(lineFd_);
+    CloseFd(wakeFds_[0]);
+    CloseFd(wakeFds_[1]);
+}
+
+void PtyController::SetBehaviour(const Behaviour& behaviour) {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        behaviour_ = behaviour;
+        pendingBehaviour_ = behaviour;
+    }
+    Wake();
+}
+
+Behaviour PtyController::CurrentBehaviour() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return behaviour_;
+}
+
+std::vector<ReceivedFrame> PtyController::Frames() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return frames_;
+}
+
+bool PtyController::WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return frames_.size() >= count; });
+}
+
+std::size_t PtyController::DiscardedBytes() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return discarded_;
+}
+
+void PtyController::Send(const std::string& bytes) {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        pendingSend_ += bytes;
+        queuedBytes_ += bytes.size();
+    }
+    Wake();
+}
+
+bool PtyController::WaitForOutput(std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return queuedBytes_ == 0; });
+}
+
+bool PtyController::SuspendLine() {
+    return slaveFd_ >= 0 && tcflow(slaveFd_, TCOOFF) == 0;
+}
+
+bool PtyController::ResumeLine() {
+    return slaveFd_ >= 0 && tcflow(slaveFd_, TCOON) == 0;
+}
+
+void PtyController::Wake() {
+    if (wakeFds_[1] >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = write(wakeFds_[1], &byte, 1);
+    }
+}
+
+void PtyController::Queue(Clock::time_point due, std::string bytes, bool counted) {
+    if (bytes.empty()) {
+        return;
+    }
+    if (!counted) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        queuedBytes_ += bytes.size();
+    }
+    const auto later = std::upper_bound(
+        output_.begin(), output_.end(), due,
+        [](Clock::time_point when, const Output& queued) { return when < queued.due; });
+    output_.insert(later, Output{due, std::move(bytes)});
+}
+
+void PtyController::ApplyPendingBehaviour(Clock::time_point now) {
+    std::optional<Behaviour> behaviour;
+    std::string send;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        behaviour.swap(pendingBehaviour_);
+        send.swap(pendingSend_);
+    }
+    Queue(now, std::move(send), true);
+    if (behaviour) {
+        const bool becomesStray = behaviour->kind == ReplyKind::Stray &&
+                                  model_.CurrentBehaviour().kind != ReplyKind::Stray;
+        model_.SetBehaviour(*behaviour);
+        if (becomesStray) {
+            Queue(now, StaleLine());
+        }
+        if (behaviour->kind != ReplyKind::Stray) {
+            staleDue_.reset();
+        }
+    }
+}
+
+void PtyController::Receive(Clock::time_point now) {
+    std::uint8_t buffer[4096];
+    for (;;) {
+        const ssize_t n = read(lineFd_, buffer, sizeof(buffer));
+        if (n <= 0) {
+            return;
+        }
+        const std::vector<ReceivedFrame> frames =
+            model_.Receive(buffer, static_cast<std::size_t>(n), now);
+        std::size_t dropped = 0;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            dropped = model_.DiscardedBytes() - discarded_;
+            discarded_ = model_.DiscardedBytes();
+        }
+        if (dropped > 0 && options_.onDiscarded) {
+            options_.onDiscarded(dropped);
+        }
+        if (staleDue_) {
+            staleDue_ = now + kQuietBeforeStale;
+        }
+        for (const ReceivedFrame& frame : frames) {
+            {
+                std::lock_guard<std::mutex> guard(mutex_);
+                frames_.push_back(frame);
+            }
+            changed_.notify_all();
+            if (options_.onFrame) {
+                options_.onFrame(frame);
+            }
+            ApplyPendingBehaviour(now);
+            for (ReplyChunk& chunk : model_.Reply(frame)) {
+                Queue(now + chunk.delay, std::move(chunk.bytes));
+            }
+            if (model_.CurrentBehaviour().kind == ReplyKind::Stray) {
+                staleDue_ = now + kQuietBeforeStale;
+            }
+        }
+    }
+}
+
+bool PtyController::Flush(Clock::time_point now) {
+    std::size_t written = 0;
+    bool blocked = false;
+    while (!output_.empty() && output_.front().due <= now) {
+        std::string& bytes = output_.front().bytes;
+        std::size_t count = bytes.size();
+        if (options_.paced) {
+            // The line sends one byte per byte time; after a pause it does not catch up.
+            lineFree_ = std::max(lineFree_, output_.front().due);
+            if (lineFree_ + 4 * kByteTime < now) {
+                lineFree_ = now;
+            }
+            if (lineFree_ > now) {
+                break;
+            }
+            const auto slots = static_cast<std::size_t>((now - lineFree_) / kByteTime) + 1;
+            count = std::min(count, slots);
+        }
+        const ssize_t n = write(lineFd_, bytes.data(), count);
+        if (n < 0) {
+            blocked = errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+            if (!blocked) {
+                written += bytes.size();  // the line is gone: drop the output
+                output_.erase(output_.begin());
+                continue;
+            }
+            break;
+        }
+        written += static_cast<std::size_t>(n);
+        if (options_.paced) {
+            lineFree_ += kByteTime * n;
+        }
+        bytes.erase(0, static_cast<std::size_t>(n));
+        if (bytes.empty()) {
+            output_.erase(output_.begin());
+        }
+    }
+    if (written > 0) {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            queuedBytes_ -= written;
+        }
+        changed_.notify_all();
+    }
+    return !blocked;
+}
+
+std::optional<Clock::time_point> PtyController::NextWake() const {
+    std::optional<Clock::time_point> next = staleDue_;
+    if (!output_.empty()) {
+        Clock::time_point due = output_.front().due;
+        if (options_.paced) {
+            due = std::max(due, lineFree_);
+        }
+        if (!next || due < *next) {
+            next = due;
+        }
+    }
+    return next;
+}
+
+void PtyController::Serve() {
+    bool writable = true;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (stopping_) {
+                return;
+            }
+        }
+        Clock::time_point now = Clock::now();
+        ApplyPendingBehaviour(now);
+        if (staleDue_ && *staleDue_ <= now) {
+            staleDue_.reset();
+            Queue(now, StaleLine());
+        }
+        writable = Flush(now);
+
+        int timeout = -1;
+        if (writable) {
+            if (const std::optional<Clock::time_point> next = NextWake()) {
+                const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
+                timeout = static_cast<int>(std::clamp<long long>(wait.count(), 0, INT_MAX));
+            }
+        }
+        pollfd fds[2] = {{lineFd_, static_cast<short>(POLLIN | (writable ? 0 : POLLOUT)), 0},
+                         {wakeFds_[0], POLLIN, 0}};
+        if (poll(fds, 2, timeout) < 0) {
+            continue;
+        }
+        if (fds[1].revents & POLLIN) {
+            char drain[64];
+            while (read(wakeFds_[0], drain, sizeof(drain)) > 0) {
+            }
+        }
+        now = Clock::now();
+        if (fds[0].revents & POLLIN) {
+            Receive(now);
+        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+            // A served device that went away: do not spin while it is gone.
+            poll(&fds[1], 1, 50);
+        }
+        if (fds[0].revents & POLLOUT) {
+            writable = true;
+        }
+    }
+}
+
+}  // namespace taktor::sim
