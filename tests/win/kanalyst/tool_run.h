@@ -1,0 +1,93 @@
+// Shared by the Kanalyst tests under Wine: the tool's path, files and directories, and
+// starting a program the way the configurator does.
+#pragma once
+
+#include <windows.h>
+
+#include <set>
+#include <string>
+
+namespace kanalyst {
+
+// The tool as built, named by its Wine drive path (Z: is the Unix root).
+inline std::wstring ToolPath() {
+    std::wstring path = L"Z:";
+    for (const char c : std::string(KANALYST_EXE)) {
+        path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+    }
+    return path;
+}
+
+inline std::set<std::wstring> FileNames(const std::wstring& dir) {
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW((dir + L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") {
+            names.insert(name);
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
+}
+
+inline bool ReadBytes(const std::wstring& file, std::string& bytes) {
+    const HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bytes.clear();
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        bytes.append(buffer, got);
+    }
+    CloseHandle(h);
+    return true;
+}
+
+inline bool WriteBytes(const std::wstring& file, const std::string& bytes) {
+    const HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    const bool ok =
+        WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size();
+    CloseHandle(h);
+    return ok;
+}
+
+// Starts the program as the configurator does (quoted path, no arguments, handles not
+// inherited) in the given current directory and returns its exit code, or -1.
+inline long RunAndWait(const std::wstring& program, const std::wstring& currentDirectory) {
+    std::wstring commandLine = L"\"" + program + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                        nullptr, currentDirectory.c_str(), &startup, &process)) {
+        return -1;
+    }
+    CloseHandle(process.hThread);
+    // Far above the tool's own limit; only a tool that never ends reaches it.
+    const DWORD waited = WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = 0;
+    const bool ended = waited == WAIT_OBJECT_0 && GetExitCodeProcess(process.hProcess, &code);
+    if (!ended) {
+        TerminateProcess(process.hProcess, 99);
+    }
+    CloseHandle(process.hProcess);
+    return ended ? static_cast<long>(code) : -1;
+}
+
+}  // namespace kanalyst

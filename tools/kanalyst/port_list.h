@@ -1,0 +1,64 @@
+// The port list that Kanalyst writes into listport.txt: one record per serial port, the cables
+// the configurator looks for, and the text form of the list.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kanalyst {
+
+// USB vendor and product id of the device behind a port.
+struct UsbId {
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+};
+
+// One serial port as the system reports it. Texts are UTF-8.
+struct PortRecord {
+    std::string description;   // as the driver or the device gives it; may be empty
+    std::optional<UsbId> usb;  // when the port sits on a USB device with known ids
+    std::string port;          // COM3 on Windows, /dev/ttyUSB0 on Linux
+};
+
+// The two cable adapters the configurator knows.
+enum class Cable { Unknown, Prolific, Ch340 };
+
+// The adapter a vendor:product pair belongs to.
+Cable RecogniseCable(const UsbId& id);
+
+// The description the configurator searches for: "PROLIFIC USB-TO-SERIAL COMM PORT" or
+// "USB-SERIAL CH340"; empty for an unknown adapter.
+std::string CableDescription(Cable cable);
+
+// Stands in for a port whose description is empty.
+inline constexpr const char* kFallbackDescription = "SERIAL PORT";
+
+// Maps a-z to A-Z and leaves every other byte alone. Deliberately blind to locale: under
+// Turkish rules a locale-aware mapping would turn "i" into a dotted capital and break the match.
+std::string UpperCaseAscii(std::string text);
+
+// Makes a text safe to stand in a list line: malformed UTF-8 becomes U+FFFD, "(" and ")" become
+// "[" and "]" (the reader takes the port name from the first pair of round brackets), control
+// characters and line or paragraph separators become blanks, runs of blanks shrink to one, and
+// blanks at either end go.
+std::string SanitiseText(const std::string& text);
+
+// "<DESCRIPTION> (<PORT>)", without a line end. The description is the cable's canonical one
+// for a recognised adapter, otherwise the sanitised description upper-cased.
+std::string FormatPortLine(const PortRecord& record);
+
+// Order of ports in the list: by the text before the trailing number, then by that number, so
+// COM2 comes before COM10 and /dev/ttyACM0 before /dev/ttyUSB0.
+bool PortNameLess(const std::string& a, const std::string& b);
+
+// The whole file: one line per port in port order, each ending in LF. Records without a port
+// name are left out, since the configurator could do nothing with them.
+std::string FormatPortList(std::vector<PortRecord> records);
+
+// Vendor and product id from a Windows hardware id such as "USB\VID_067B&PID_2303&REV_0300" or
+// "FTDIBUS\COMPORT&VID_0403&PID_6001" (case ignored); nothing when the id holds none.
+std::optional<UsbId> ParseHardwareId(const std::string& hardwareId);
+
+}  // namespace kanalyst
