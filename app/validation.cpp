@@ -51,7 +51,7 @@ PassDecision DecidePass(const PhaseTexts& texts, int blinkPhase) {
     return decision;
 }
 
-PhaseTexts ReadPhaseTexts(PhaseFieldAccess& fields) {
+PhaseTexts ReadPhaseTexts(PhaseFieldReader& fields) {
     PhaseTexts texts;
     for (int i = 0; i < kPhaseCount; ++i) {
         texts[i] = fields.ReadFieldText(i);

@@ -44,17 +44,21 @@ struct PassDecision {
 // What one pass does, given the texts and the BlinkPhase the pass runs with (already negated).
 PassDecision DecidePass(const PhaseTexts& texts, int blinkPhase);
 
-// The window-layer operations the pass needs.
-class PhaseFieldAccess {
+// Reading the phase fields; field is 0..7 in phase order.
+class PhaseFieldReader {
 public:
-    virtual ~PhaseFieldAccess() = default;
-    // field is 0..7 in phase order.
+    virtual ~PhaseFieldReader() = default;
     virtual Text ReadFieldText(int field) = 0;
+};
+
+// The window-layer operations the validation pass needs.
+class PhaseFieldAccess : public PhaseFieldReader {
+public:
     virtual void SetFieldBackground(int field, Colour colour) = 0;
     virtual void SetWriteButtonDisabled(bool disabled) = 0;
 };
 
-PhaseTexts ReadPhaseTexts(PhaseFieldAccess& fields);
+PhaseTexts ReadPhaseTexts(PhaseFieldReader& fields);
 
 // One validation pass: negates BlinkPhase, colours every field, and on every second pass
 // enables or disables the write button.

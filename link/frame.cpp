@@ -1,0 +1,39 @@
+#include "link/transfer.h"
+
+namespace taktor {
+
+std::uint16_t FrameChecksum(const PhaseDurations& durations) {
+    std::uint32_t sum = 0;
+    for (std::uint16_t d : durations) {
+        sum += d;
+    }
+    return static_cast<std::uint16_t>(sum & 0xFFFF);
+}
+
+FrameWords FrameWordsOf(const PhaseDurations& durations) {
+    FrameWords words{};
+    for (size_t i = 0; i < durations.size(); ++i) {
+        words[i] = durations[i];
+    }
+    words[kFrameWords - 1] = FrameChecksum(durations);
+    return words;
+}
+
+ParameterFrame WireBytes(const FrameWords& words) {
+    ParameterFrame bytes{};
+    for (int i = 0; i < kFrameWords; ++i) {
+        bytes[2 * i] = static_cast<std::uint8_t>(words[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<std::uint8_t>(words[i] >> 8);
+    }
+    return bytes;
+}
+
+Text ReplyChunkText(const std::uint8_t* bytes, int count) {
+    int length = 0;
+    while (length < count && bytes[length] != 0) {
+        ++length;
+    }
+    return length == 0 ? Text() : AnsiBytesToText(bytes, length);
+}
+
+}  // namespace taktor

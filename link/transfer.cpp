@@ -1,0 +1,236 @@
+#include "link/transfer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "link/serial_channel.h"
+
+namespace taktor {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// A worker thread whose end can be awaited with a time-out. A worker is never killed: one that
+// must be stopped has its channel operation cancelled and is then joined.
+class Worker {
+public:
+    Worker() = default;
+    Worker(Worker&&) = default;
+    Worker& operator=(Worker&& other) {
+        Join();
+        shared_ = std::move(other.shared_);
+        thread_ = std::move(other.thread_);
+        return *this;
+    }
+    ~Worker() { Join(); }
+
+    // False when no thread could be started.
+    bool Start(std::function<void()> body) {
+        auto shared = std::make_shared<Shared>();
+        try {
+            thread_ = std::thread([shared, body = std::move(body)] {
+                body();
+                std::lock_guard<std::mutex> lock(shared->mutex);
+                shared->done = true;
+                shared->ended.notify_all();
+            });
+        } catch (const std::system_error&) {
+            return false;
+        }
+        shared_ = std::move(shared);
+        return true;
+    }
+
+    // True when the worker has ended (or there is none) within the time-out.
+    bool WaitFor(milliseconds timeout) {
+        if (!shared_) {
+            return true;
+        }
+        std::unique_lock<std::mutex> lock(shared_->mutex);
+        return shared_->ended.wait_for(lock, timeout, [this] { return shared_->done; });
+    }
+
+    void Join() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        shared_.reset();
+    }
+
+private:
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+    };
+    std::shared_ptr<Shared> shared_;
+    std::thread thread_;
+};
+
+// The frame of the current attempt; written by the main thread before FrameWriter starts.
+std::unique_ptr<FrameWords> FrameStorage;
+
+// The reply text; written only by ReplyReader while it runs.
+Text DeviceReply;
+
+// Set by the main thread when the reader has had its time; each poll must see the latest store.
+std::atomic<int> ReaderStopFlag{0};
+
+// A FrameWriter that a stalled attempt left finishing its write.
+Worker PendingWriter;
+
+// More reads than a real line could fill while the drain runs: the drain ends even against a
+// peer that never stops sending.
+constexpr int kMaxDrainReads = 64;
+
+const Text kTerminator = u"#\r";
+const Text kConfirmToken = u"on#";
+const Text kMcuDamageToken = u"os#";
+const Text kExternalDamageToken = u"ol#";
+
+const Text kDamageTitle = u"Внимание!";
+const Text kMcuDamageText =
+    u"Повреждена EEPROM микроконтроллера\n"
+    u"Для повтора операции нажмите “ДА”\n"
+    u"Для разрыва связи нажмите “НЕТ”\n";
+const Text kExternalDamageText =
+    u"Повреждена EEPROM внешняя\n"
+    u"Для повтора операции нажмите “ДА”\n"
+    u"Для разрыва связи нажмите “НЕТ”\n";
+
+void FrameWriter() {
+    if (IsChannelOpen(kControllerChannel)) {
+        const ParameterFrame bytes = WireBytes(*FrameStorage);
+        WriteChannel(kControllerChannel, bytes.data(), kFrameBytes);
+    }
+}
+
+void ReplyReader() {
+    DeviceReply.clear();
+    ReaderStopFlag.store(0);
+    std::vector<std::uint8_t> buffer(kReceiveBufferSize);
+    long searchFrom = 1;  // no terminator starts before this position
+    for (;;) {
+        const std::int32_t waiting = AvailableInput(kControllerChannel);
+        if (waiting > 0) {
+            const std::int32_t got = ReadChannel(kControllerChannel, buffer.data(),
+                                                 std::min(waiting, kReceiveBufferSize));
+            if (got > 0) {
+                DeviceReply += ReplyChunkText(buffer.data(), got);
+            }
+        }
+        if (FindText(DeviceReply, kTerminator, searchFrom) > 0) {
+            break;
+        }
+        searchFrom = std::max<long>(1, static_cast<long>(DeviceReply.size()));
+        if (ReaderStopFlag.load() == 1) {
+            break;
+        }
+    }
+}
+
+// Drops whatever is waiting on the line, so that bytes left from an earlier exchange can never
+// confirm this one.
+void DrainInput() {
+    std::vector<std::uint8_t> buffer(kReceiveBufferSize);
+    for (int read = 0; read < kMaxDrainReads; ++read) {
+        const std::int32_t waiting = AvailableInput(kControllerChannel);
+        if (waiting <= 0) {
+            break;
+        }
+        ReadChannel(kControllerChannel, buffer.data(), std::min(waiting, kReceiveBufferSize));
+    }
+}
+
+void AskAboutDamage(const Text& text, MessagePort& messages, TransferResult& result) {
+    const int answer = messages.ShowMessage(kDamageTitle, text, kErrorQuestion);
+    if (answer == kAnswerYes) {
+        result = TransferResult::Unconfirmed;
+    } else if (answer == kAnswerNo) {
+        result = TransferResult::Aborted;
+    }
+}
+
+}  // namespace
+
+void AllocateFrameStorage() {
+    FrameStorage = std::make_unique<FrameWords>();
+}
+
+void ReleaseFrameStorage() {
+    FrameStorage.reset();
+}
+
+void FinishPendingWriter() {
+    PendingWriter.Join();
+}
+
+Text LastDeviceReply() {
+    return DeviceReply;
+}
+
+TransferResult TransferAttempt(const PhaseDurations& durations, MessagePort& messages) {
+    FinishPendingWriter();
+    TransferResult result = TransferResult::Confirmed;
+    if (!FrameStorage) {
+        AllocateFrameStorage();
+    }
+    *FrameStorage = FrameWordsOf(durations);
+    if (!IsChannelOpen(kControllerChannel)) {
+        return TransferResult::Aborted;
+    }
+    ResumeChannelIo(kControllerChannel);
+    DrainInput();
+
+    Worker writer;
+    Worker reader;
+    if (!writer.Start(FrameWriter)) {
+        return TransferResult::Unconfirmed;  // nothing was sent
+    }
+    if (!reader.Start(ReplyReader)) {
+        // Without a reader there is no reply to judge; the last one must not stand in for it.
+        writer.Join();
+        return TransferResult::Unconfirmed;
+    }
+
+    if (!reader.WaitFor(milliseconds(kWorkerWaitMs))) {
+        ReaderStopFlag.store(1);
+        if (!reader.WaitFor(milliseconds(kWorkerWaitMs))) {
+            // The reader hangs inside the channel: cancel its operation and join it. The writer
+            // finishes its write on its own; the next use of the channel waits for it.
+            CancelChannelIo(kControllerChannel, IoSide::Input);
+            reader.Join();
+            PendingWriter = std::move(writer);
+            return TransferResult::Stalled;
+        }
+    }
+    reader.Join();
+    if (!writer.WaitFor(milliseconds(kWorkerWaitMs))) {
+        CancelChannelIo(kControllerChannel, IoSide::Output);
+        writer.Join();
+        return TransferResult::Stalled;
+    }
+    writer.Join();
+
+    if (CountText(DeviceReply, kConfirmToken) == 0) {
+        result = TransferResult::Unconfirmed;
+    }
+    if (CountText(DeviceReply, kMcuDamageToken) > 0) {
+        AskAboutDamage(kMcuDamageText, messages, result);
+    }
+    if (CountText(DeviceReply, kExternalDamageToken) > 0) {
+        AskAboutDamage(kExternalDamageText, messages, result);
+    }
+    return result;
+}
+
+}  // namespace taktor

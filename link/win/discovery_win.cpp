@@ -1,0 +1,82 @@
+#include "link/win/discovery_win.h"
+
+#include <shellapi.h>
+
+#include "common/win/wide.h"
+
+namespace taktor {
+
+namespace {
+
+class FileSource : public ByteSource {
+public:
+    explicit FileSource(HANDLE file) : file_(file) {}
+    ~FileSource() override { CloseHandle(file_); }
+    int ReadBytes(std::uint8_t* buffer, int capacity) override {
+        DWORD got = 0;
+        if (!ReadFile(file_, buffer, static_cast<DWORD>(capacity), &got, nullptr)) {
+            return 0;
+        }
+        return static_cast<int>(got);
+    }
+
+private:
+    HANDLE file_;
+};
+
+}  // namespace
+
+Text WindowsDiscovery::ProgramDirectory() {
+    wchar_t path[256] = {};
+    const UINT length = GetWindowModuleFileNameW(mainWindow_, path, 255);
+    return DirectoryPart(FromWide(path, length < 255 ? length : 255));
+}
+
+int WindowsDiscovery::RunProgramAndWait(const Text& program, const Text& arguments,
+                                        const Text& directory) {
+    Text commandLine = CommandLineFor(program, arguments);  // CreateProcessW may write into it
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION process = {};
+    const wchar_t* workDir = directory.empty() ? nullptr : Wide(directory);
+    if (CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(&commandLine[0]), nullptr, nullptr,
+                       FALSE, NORMAL_PRIORITY_CLASS, nullptr, workDir, &startup, &process)) {
+        CloseHandle(process.hThread);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hProcess);
+        return 1;
+    }
+
+    // The second way: through the shell, in the tool's own directory when none is given.
+    const Text shellDir = directory.empty() ? ShellDirectoryFor(program) : directory;
+    SHELLEXECUTEINFOW shell = {};
+    shell.cbSize = sizeof(shell);
+    shell.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
+    shell.hwnd = nullptr;
+    shell.lpVerb = nullptr;
+    shell.lpFile = Wide(program);
+    shell.lpParameters = Wide(arguments);
+    shell.lpDirectory = shellDir.empty() ? nullptr : Wide(shellDir);
+    shell.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&shell)) {
+        return 0;
+    }
+    if (shell.hProcess != nullptr) {
+        WaitForSingleObject(shell.hProcess, INFINITE);
+        CloseHandle(shell.hProcess);
+    }
+    return 1;
+}
+
+std::unique_ptr<ByteSource> WindowsDiscovery::OpenForReading(const Text& path) {
+    HANDLE file = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    return std::make_unique<FileSource>(file);
+}
+
+}  // namespace taktor

@@ -1,0 +1,102 @@
+#include "link/write_command.h"
+
+#include "app/field_value.h"
+#include "app/ui_event.h"
+#include "link/serial_channel.h"
+#include "link/transfer.h"
+
+namespace taktor {
+
+namespace {
+
+const Text kFailureTitle = u"Внимание";
+const Text kNoCableText =
+    u"Запись отклонена!\n"
+    u"Система не обнаружила соединительный шнур.\n"
+    u"1.Установите драйвер к шнуру\n"
+    u"2. Соедините компьютер с устройством посредством шнура.\n"
+    u"3. Повторите попытку\n";
+const Text kPortBusyText =
+    u"Запись отклонена!\n"
+    u"Не удалось открыть COM порт.\n"
+    u"Вероятно, он занят другим приложением\n\n";
+const Text kLinkBrokenText =
+    u"Запись отклонена!\n"
+    u"Не удалось открыть COM порт.\n"
+    u"Вероятно проблемы с соединительным шнуром\n\n";
+const Text kNoAnswerText =
+    u"Запись отклонена!\n"
+    u"Устройство не отвечает.";
+const Text kSuccessTitle = u"Выполнено";
+const Text kSuccessText = u"Операция записи выполнена удачно.";
+
+PhaseDurations ReadDurations(PhaseFieldReader& fields) {
+    PhaseDurations durations{};
+    for (int i = 0; i < kPhaseCount; ++i) {
+        durations[i] = static_cast<std::uint16_t>(FieldValue(fields.ReadFieldText(i)));
+    }
+    return durations;
+}
+
+// The attempts on the open channel; returns once the result message has been shown.
+void SendUntilDone(WriteCommandServices& services) {
+    const PhaseDurations durations = ReadDurations(services.fields);
+    int failed = 0;
+    for (;;) {
+        switch (TransferAttempt(durations, services.messages)) {
+            case TransferResult::Aborted:
+                services.wait.CloseWaitWindow();
+                services.messages.ShowMessage(kFailureTitle, kLinkBrokenText, kErrorMessage);
+                return;
+            case TransferResult::Stalled:
+            case TransferResult::Unconfirmed:
+                if (++failed == kMostAttempts) {
+                    services.wait.CloseWaitWindow();
+                    services.messages.ShowMessage(kFailureTitle, kNoAnswerText, kErrorMessage);
+                    return;
+                }
+                break;
+            case TransferResult::Confirmed:
+                services.wait.CloseWaitWindow();
+                services.messages.ShowMessage(kSuccessTitle, kSuccessText, kInformMessage);
+                return;
+        }
+    }
+}
+
+void CloseControllerChannel() {
+    if (IsChannelOpen(kControllerChannel)) {
+        FinishPendingWriter();  // never close the port under a write in progress
+        CloseChannel(kControllerChannel);
+    }
+}
+
+}  // namespace
+
+void WriteCommand(int type, WriteCommandServices& services) {
+    if (type != kButtonPressed) {
+        return;
+    }
+    // The button follows the fields with a delay, so a press can come just after a field went
+    // wrong; such a cycle is not sent (the next validation pass disables the button).
+    if (!CycleAccepted(ReadPhaseTexts(services.fields))) {
+        return;
+    }
+    services.wait.ShowWaitWindow();
+    const Text port = services.ports.FindControllerPort();
+    if (port.empty()) {
+        services.messages.ShowMessage(kFailureTitle, kNoCableText, kErrorMessage);
+    } else {
+        CloseControllerChannel();
+        if (OpenChannel(kControllerChannel, &port, kControllerLineSettings) < 1) {
+            services.wait.CloseWaitWindow();
+            services.messages.ShowMessage(kFailureTitle, kPortBusyText, kErrorMessage);
+        } else {
+            SendUntilDone(services);
+        }
+    }
+    CloseControllerChannel();
+    services.wait.CloseWaitWindow();
+}
+
+}  // namespace taktor
