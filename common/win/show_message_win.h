@@ -1,0 +1,18 @@
+// ShowMessage on Windows: a modal message box owned by the foreground window when it is one of
+// ours, with the thread's other windows disabled while it is open.
+#pragma once
+
+#include "common/message_port.h"
+
+namespace taktor {
+
+int ShowMessage(const Text& title, const Text& text, unsigned flags);
+
+class WindowsMessagePort : public MessagePort {
+public:
+    int ShowMessage(const Text& title, const Text& text, unsigned flags) override {
+        return taktor::ShowMessage(title, text, flags);
+    }
+};
+
+}  // namespace taktor

@@ -1,0 +1,1 @@
+// write tests come next
