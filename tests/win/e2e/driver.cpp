@@ -22,11 +22,13 @@ bool WaitUntil(const std::function<bool()>& condition, milliseconds timeout, mil
 std::wstring WindowText(HWND window) {
     wchar_t buffer[1024] = {};
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer),
-                             SMTO_ABORTIFHUNG, 5000, &length)) {
-        return L"";
+    if (SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer),
+                            SMTO_ABORTIFHUNG, 5000, &length)) {
+        return std::wstring(buffer, length);
     }
-    return std::wstring(buffer, length);
+    // The program's thread is busy (inside a write): the text the window was given still shows.
+    const int got = GetWindowTextW(window, buffer, 1024);
+    return std::wstring(buffer, got > 0 ? got : 0);
 }
 
 std::wstring ClassName(HWND window) {
@@ -130,13 +132,16 @@ BOOL CALLBACK CollectVisible(HWND window, LPARAM param) {
 
 }  // namespace
 
-Program::Program(const std::wstring& tool, const std::string& portList) {
+Program::Program(const std::wstring& tool, const std::string& portList, int toolDelayMs) {
     directory_ = FreshDirectory(L"taktor");
     const std::wstring exe = directory_ + L"Taktor.exe";
     CopyFileW(Environment(L"TAKTOR_EXE").c_str(), exe.c_str(), FALSE);
     if (!tool.empty()) {
         CopyFileW(tool.c_str(), (directory_ + L"Kanalyst.exe").c_str(), FALSE);
         WriteFileBytes(directory_ + L"fake_list.txt", portList);
+        if (toolDelayMs > 0) {
+            WriteFileBytes(directory_ + L"fake_delay.txt", std::to_string(toolDelayMs));
+        }
     }
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -243,7 +248,7 @@ MessageBoxSeen Program::WaitForMessageBox(milliseconds timeout) const {
 
 HWND Program::FindWaitWindow() const {
     for (HWND window : VisibleWindows()) {
-        if (window != main_ && ClassName(window) != L"#32770" &&
+        if (window != main_ && ClassName(window) == L"TaktorWindow" &&
             (GetWindowLongPtrW(window, GWL_STYLE) & WS_POPUP) != 0) {
             return window;
         }
@@ -358,13 +363,13 @@ bool Near(COLORREF a, COLORREF b) {
 
 }  // namespace
 
-bool TextInkMatches(HWND control, HFONT font) {
-    const std::wstring text = WindowText(control);
+SIZE ShownInk(HWND control, int inset) {
     RECT rect = ClientRectOnScreen(control);
-    InflateRect(&rect, -3, -3);  // clear of borders and edges
-    const auto shown = CaptureScreen(rect);
-    const SIZE onScreen = InkSize(shown, rect.right - rect.left, rect.bottom - rect.top);
+    InflateRect(&rect, -inset, -inset);
+    return InkSize(CaptureScreen(rect), rect.right - rect.left, rect.bottom - rect.top);
+}
 
+SIZE DrawnInk(HFONT font, const std::wstring& text) {
     const int width = 600;
     const int height = 100;
     const auto drawn = Render(width, height, RGB(255, 255, 255), [&](HDC dc) {
@@ -374,9 +379,14 @@ bool TextInkMatches(HWND control, HFONT font) {
         TextOutW(dc, 10, 10, text.c_str(), static_cast<int>(text.size()));
         SelectObject(dc, old);
     });
-    const SIZE expected = InkSize(drawn, width, height);
-    return expected.cx > 0 && std::abs(onScreen.cx - expected.cx) <= 1 &&
-           std::abs(onScreen.cy - expected.cy) <= 1;
+    return InkSize(drawn, width, height);
+}
+
+bool TextInkMatches(HWND control, HFONT font) {
+    const SIZE shown = ShownInk(control, 3);  // clear of borders and edges
+    const SIZE expected = DrawnInk(font, WindowText(control));
+    return expected.cx > 0 && std::abs(shown.cx - expected.cx) <= 1 &&
+           std::abs(shown.cy - expected.cy) <= 1;
 }
 
 bool CaptionShowsProgramIcon(HWND window) {

@@ -43,9 +43,11 @@ struct MessageBoxSeen {
 // A Taktor.exe started in a directory of its own.
 class Program {
 public:
-    // Copies the program (and, when tool is not empty, the tool as Kanalyst.exe with the given
-    // port list) into a fresh directory and starts it; waits for MainWindow.
-    explicit Program(const std::wstring& tool = L"", const std::string& portList = "");
+    // Copies the program (and, when tool is not empty, the tool as Kanalyst.exe with the port
+    // list it is to write, after the given delay) into a fresh directory and starts it; waits
+    // for MainWindow.
+    explicit Program(const std::wstring& tool = L"", const std::string& portList = "",
+                     int toolDelayMs = 0);
     ~Program();
 
     HWND Main() const { return main_; }
@@ -84,8 +86,13 @@ std::vector<COLORREF> ColoursSeen(int x, int y, milliseconds duration);
 // A point inside an edit field, clear of its text and border.
 POINT BlankPointIn(HWND field);
 
+// The size of the ink (the pixels darker than mid-grey) of a control on the screen, inside its
+// client area less the inset; and of a text drawn here in a font.
+SIZE ShownInk(HWND control, int inset);
+SIZE DrawnInk(HFONT font, const std::wstring& text);
+
 // Whether the text of a control shows on the screen as the same text drawn here in the given
-// font would: the size of the ink (the pixels darker than mid-grey) is compared.
+// font would, borders left out.
 bool TextInkMatches(HWND control, HFONT font);
 
 // Whether the caption of a window shows the small form of Taktor.exe's icon 1.
