@@ -11,8 +11,7 @@ namespace e2e {
 namespace {
 
 const wchar_t kFailureTitle[] = L"Внимание";
-const char kDefaultsFrame[] =
-    "frame=3C 00 05 00 3C 00 05 00 3C 00 05 00 3C 00 05 00 04 01";
+const char kDefaultsFrame[] = "frame=3C 00 05 00 3C 00 05 00 3C 00 05 00 3C 00 05 00 04 01";
 
 // The simulator that stands in for the controller: its behaviour and the frames it received.
 class Controller {
@@ -122,8 +121,7 @@ TEST_F(Write, ConfirmedWriteShowsTheWaitWindowThenSuccess) {
         },
         milliseconds(3000), milliseconds(2)));
     EXPECT_EQ(ClassName(label), L"Static");
-    EXPECT_EQ(GetWindowLongPtrW(label, GWL_STYLE),
-              WS_CHILD | WS_VISIBLE | WS_GROUP | SS_NOPREFIX);
+    EXPECT_EQ(GetWindowLongPtrW(label, GWL_STYLE), WS_CHILD | WS_VISIBLE | WS_GROUP | SS_NOPREFIX);
     const RECT labelRect = RectInParent(label);
     EXPECT_EQ(labelRect.left, 10);
     EXPECT_EQ(labelRect.top, 10);
