@@ -86,6 +86,10 @@ void Configurator::Run(HINSTANCE instance) {
     DecodeBanner();
     AllocateFrameStorage();
     BuildMainWindow();
+    if (MainWindow == nullptr) {
+        // Without its window the program could only wait, unseen, for events that never come.
+        ExitProcess(1);
+    }
     RunEventLoop(layer_, validation_, *this);
     // The loop only ends if the window layer itself breaks down.
     ShutDown();
