@@ -1,0 +1,269 @@
+// One transfer attempt through the real channel against the simulated controller on a
+// pseudo-terminal, and against a scripted device for the workers that must be stopped.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "link/transfer.h"
+#include "tests/link/link_test_support.h"
+#include "tools/simulator/pty_controller.h"
+
+namespace taktor {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::PtyController;
+using sim::PtyOptions;
+using Result = TransferResult;
+
+PtyOptions Behaving(const char* name) {
+    PtyOptions options;
+    options.behaviour = *sim::ParseBehaviour(name);
+    return options;
+}
+
+void Behave(PtyController& controller, const char* name) {
+    controller.SetBehaviour(*sim::ParseBehaviour(name));
+}
+
+class Transfer : public ::testing::Test {
+protected:
+    // The simulator on the line; the channel opened on it.
+    void Connect(PtyOptions options) {
+        controller_ = std::make_unique<PtyController>(std::move(options));
+        ASSERT_GE(OpenControllerOn(controller_->SlavePath()), 1);
+    }
+
+    // One attempt with the defaults; its time is kept in elapsed_.
+    Result Attempt(const PhaseDurations& durations = kDefaultDurations) {
+        const auto start = Clock::now();
+        const Result result = TransferAttempt(durations, messages_);
+        elapsed_ = MillisSince(start);
+        return result;
+    }
+
+    std::atomic<PtyController*> self_{nullptr};  // for the simulator's own thread
+    std::unique_ptr<PtyController> controller_;
+    ChannelScope scope_;  // closes the channel before the line goes
+    ScriptedMessages messages_;
+    Millis elapsed_{0};
+};
+
+TEST_F(Transfer, FrameCarriesTheDurationsAndTheirSum) {
+    Connect(PtyOptions());
+    EXPECT_EQ(Attempt(), Result::Confirmed);
+    EXPECT_EQ(Attempt({2000, 2000, 2000, 2000, 2000, 2000, 2000, 2000}), Result::Confirmed);
+    // Only values the fields refuse can pass 65,535: the sum wraps to its low 16 bits.
+    const PhaseDurations large = {10000, 10000, 10000, 10000, 10000, 10000, 10000, 10000};
+    EXPECT_EQ(Attempt(large), Result::Confirmed);
+
+    const auto frames = controller_->Frames();
+    ASSERT_EQ(frames.size(), 3u);
+    const std::array<std::uint8_t, 18> defaults = {0x3C, 0x00, 0x05, 0x00, 0x3C, 0x00,
+                                                   0x05, 0x00, 0x3C, 0x00, 0x05, 0x00,
+                                                   0x3C, 0x00, 0x05, 0x00, 0x04, 0x01};
+    EXPECT_EQ(frames[0].bytes, defaults);
+    EXPECT_EQ(frames[1].bytes[16], 0x80);
+    EXPECT_EQ(frames[1].bytes[17], 0x3E);
+    EXPECT_EQ(frames[1].durations[7], 2000);
+    EXPECT_EQ(frames[2].durations[0], 10000);
+    EXPECT_EQ(frames[2].checksum, 14464);
+    for (const auto& frame : frames) {
+        EXPECT_TRUE(frame.checksumOk);
+    }
+    EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST_F(Transfer, ReaderEndsAtTheTerminatorOrOnTheStopFlag) {
+    PtyOptions options;
+    options.onFrame = [this](const sim::ReceivedFrame&) {
+        // Silent: bytes after the terminator come in the same chunk.
+        PtyController* controller = self_.load();
+        if (controller != nullptr &&
+            controller->CurrentBehaviour().kind == sim::ReplyKind::Silent) {
+            controller->Send("of#\ron#");
+        }
+    };
+    Connect(options);
+    self_ = controller_.get();
+
+    EXPECT_EQ(Attempt(), Result::Confirmed);
+    EXPECT_LT(elapsed_, 250ms);  // not held up to the stop flag
+    EXPECT_EQ(LastDeviceReply(), u"on#\r");
+
+    Behave(*controller_, "split");  // "#" ends one chunk, CR starts the next
+    EXPECT_EQ(Attempt(), Result::Confirmed);
+    EXPECT_LT(elapsed_, 250ms);
+    EXPECT_EQ(LastDeviceReply(), u"on#\r");
+
+    Behave(*controller_, "silent");
+    EXPECT_EQ(Attempt(), Result::Confirmed);
+    EXPECT_EQ(LastDeviceReply(), u"of#\ron#");
+
+    Behave(*controller_, "no-cr");  // no terminator: the stop flag ends the reader
+    EXPECT_EQ(Attempt(), Result::Confirmed);
+    EXPECT_GE(elapsed_, 280ms);
+    EXPECT_LT(elapsed_, 2s);
+    EXPECT_EQ(LastDeviceReply(), u"on#");
+    EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST_F(Transfer, RepliesWithoutTheConfirmationAreUnconfirmed) {
+    Connect(Behaving("wrong-case"));
+    EXPECT_EQ(Attempt(), Result::Unconfirmed);
+    EXPECT_EQ(LastDeviceReply(), u"ON#\r");
+
+    Behave(*controller_, "off");
+    EXPECT_EQ(Attempt(), Result::Unconfirmed);
+
+    Behave(*controller_, "zero-byte");  // "on" NUL "#" CR: the chunk ends at the zero byte
+    EXPECT_EQ(Attempt(), Result::Unconfirmed);
+    EXPECT_EQ(LastDeviceReply(), u"on");
+
+    Behave(*controller_, "silent");
+    EXPECT_EQ(Attempt(), Result::Unconfirmed);
+    EXPECT_GE(elapsed_, 280ms);
+    EXPECT_LT(elapsed_, 2s);
+    EXPECT_EQ(LastDeviceReply(), u"");
+    EXPECT_TRUE(messages_.shown.empty());
+    EXPECT_EQ(controller_->Frames().size(), 4u);
+}
+
+TEST_F(Transfer, DamageQuestionsDecideTheResult) {
+    struct Case {
+        const char* behaviour;
+        std::deque<int> answers;
+        Result expected;
+        std::vector<Text> asked;
+    };
+    const Case cases[] = {
+        {"mcu-damaged", {kAnswerYes}, Result::Unconfirmed, {kMcuDamageText}},
+        {"mcu-damaged", {kAnswerNo}, Result::Aborted, {kMcuDamageText}},
+        {"ext-damaged", {kAnswerYes}, Result::Unconfirmed, {kExternalDamageText}},
+        {"ext-damaged", {kAnswerNo}, Result::Aborted, {kExternalDamageText}},
+        // The "os#" question comes first; the "ol#" answer decides.
+        {"both-damaged",
+         {kAnswerNo, kAnswerYes},
+         Result::Unconfirmed,
+         {kMcuDamageText, kExternalDamageText}},
+        {"both-damaged",
+         {kAnswerYes, kAnswerNo},
+         Result::Aborted,
+         {kMcuDamageText, kExternalDamageText}},
+        // The question overrides a confirmation in the same reply...
+        {"confirmed-mcu-damaged", {kAnswerYes}, Result::Unconfirmed, {kMcuDamageText}},
+        {"confirmed-mcu-damaged", {kAnswerNo}, Result::Aborted, {kMcuDamageText}},
+        // ...unless the answer is neither Yes nor No.
+        {"confirmed-mcu-damaged", {kAnswerOk}, Result::Confirmed, {kMcuDamageText}},
+    };
+    Connect(PtyOptions());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        Behave(*controller_, c.behaviour);
+        messages_ = ScriptedMessages(c.answers);
+        EXPECT_EQ(Attempt(), c.expected);
+        ASSERT_EQ(messages_.shown.size(), c.asked.size());
+        for (std::size_t i = 0; i < c.asked.size(); ++i) {
+            EXPECT_EQ(messages_.shown[i].title, kDamageTitle);
+            EXPECT_EQ(messages_.shown[i].text, c.asked[i]);
+            EXPECT_EQ(messages_.shown[i].flags, 20u);
+        }
+    }
+}
+
+TEST_F(Transfer, StaleInputCannotConfirm) {
+    Connect(Behaving("off"));
+    // More than one receive buffer of old input, ending in a confirmation of its own.
+    controller_->Send(sim::StaleLine());
+    ASSERT_TRUE(controller_->WaitForOutput(5s));
+    const auto deadline = Clock::now() + 5s;
+    while (AvailableInput(kControllerChannel) < 250 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_EQ(AvailableInput(kControllerChannel), 250);
+
+    EXPECT_EQ(Attempt(), Result::Unconfirmed);
+    EXPECT_EQ(LastDeviceReply(), u"of#\r");
+    EXPECT_EQ(controller_->Frames().size(), 1u);
+}
+
+TEST_F(Transfer, ClosedChannelAbortsAtOnce) {
+    Connect(PtyOptions());
+    ASSERT_EQ(Attempt(), Result::Confirmed);
+    CloseChannel(kControllerChannel);
+
+    EXPECT_EQ(Attempt(), Result::Aborted);
+    EXPECT_LT(elapsed_, 250ms);
+    EXPECT_EQ(LastDeviceReply(), u"on#\r");  // no reader ran to empty it
+    EXPECT_TRUE(messages_.shown.empty());
+    EXPECT_FALSE(controller_->WaitForFrames(2, 200ms));
+}
+
+TEST_F(Transfer, WriterThatCannotSendIsCancelled) {
+    Connect(PtyOptions());
+    ASSERT_TRUE(controller_->SuspendLine());
+    EXPECT_EQ(Attempt(), Result::Stalled);
+    EXPECT_GE(elapsed_, 580ms);
+    EXPECT_LT(elapsed_, 1500ms);  // well before the write's own time-out of 1,810 ms
+    EXPECT_TRUE(messages_.shown.empty());
+
+    ASSERT_TRUE(controller_->ResumeLine());
+    EXPECT_FALSE(controller_->WaitForFrames(1, 200ms));
+    EXPECT_EQ(Attempt(), Result::Confirmed);  // the cancellation ended with the attempt
+    EXPECT_EQ(controller_->Frames().size(), 1u);
+}
+
+TEST_F(Transfer, HungReaderIsStoppedAndItsWriterJoinedBeforeTheNextUse) {
+    auto line = std::make_shared<FakeLine>();
+    SetSerialDeviceOpener(
+        [line](const Text&, const LineSettings&) { return std::make_unique<FakeDevice>(line); });
+    ASSERT_GE(OpenControllerOn("COM1"), 1);
+    auto Locked = [&line](auto read) {
+        std::lock_guard<std::mutex> guard(line->mutex);
+        return read(*line);
+    };
+
+    EXPECT_EQ(Attempt(), Result::Stalled);
+    EXPECT_GE(elapsed_, 580ms);
+    EXPECT_LT(elapsed_, 1300ms);
+    EXPECT_EQ(Locked([](FakeLine& l) { return l.inputCancels; }), 1);
+    EXPECT_EQ(Locked([](FakeLine& l) { return l.writesFinished; }), 0);  // left writing
+
+    // The next attempt waits for that write before its first use of the channel.
+    Locked([](FakeLine& l) {
+        l.hangQueries = false;
+        l.writeTime = 0ms;
+        l.checkNextQuery = true;
+    });
+    EXPECT_EQ(Attempt(), Result::Unconfirmed);
+    EXPECT_FALSE(Locked([](FakeLine& l) { return l.queriedDuringWrite; }));
+    EXPECT_EQ(Locked([](FakeLine& l) { return l.writesFinished; }), 2);
+    EXPECT_TRUE(messages_.shown.empty());
+
+    // So does FinishPendingWriter, which comes before the channel is closed.
+    Locked([](FakeLine& l) {
+        l.writeTime = 1500ms;
+        l.hangQueries = true;
+    });
+    const auto third = Clock::now();
+    EXPECT_EQ(Attempt(), Result::Stalled);
+    FinishPendingWriter();
+    EXPECT_EQ(Locked([](FakeLine& l) { return l.writesFinished; }), 3);
+    EXPECT_GE(MillisSince(third), 1400ms);
+}
+
+TEST(ReplyText, ChunkEndsAtAZeroByteAndHighBytesAreCyrillic) {
+    const std::uint8_t bytes[] = {'o', 'k', 0, 'o', 'n', '#'};
+    EXPECT_EQ(ReplyChunkText(bytes, 6), u"ok");
+    EXPECT_EQ(ReplyChunkText(bytes, 1), u"o");
+    EXPECT_EQ(ReplyChunkText(bytes + 2, 4), u"");
+    const std::uint8_t cyrillic[] = {0xC0, 0xDF, 0xE0, 0xFF, 0xA8, 0xB8, '#', '\r'};
+    EXPECT_EQ(ReplyChunkText(cyrillic, 8), u"АЯаяЁё#\r");
+}
+
+}  // namespace
+}  // namespace taktor

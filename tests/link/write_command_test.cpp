@@ -1,0 +1,244 @@
+// The write command with the real channel on a pseudo-terminal and the simulated controller; the
+// window layer, the port finder and the phase fields are scripted.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ui_event.h"
+#include "link/write_command.h"
+#include "tests/link/link_test_support.h"
+#include "tools/simulator/pty_controller.h"
+
+namespace taktor {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::PtyController;
+using Log = std::vector<std::string>;
+
+const Text kFailureTitle = u"Внимание";
+const Text kNoCableText =
+    u"Запись отклонена!\nСистема не обнаружила соединительный шнур.\n"
+    u"1.Установите драйвер к шнуру\n"
+    u"2. Соедините компьютер с устройством посредством шнура.\n3. Повторите попытку\n";
+const Text kPortBusyText =
+    u"Запись отклонена!\nНе удалось открыть COM порт.\nВероятно, он занят другим приложением\n\n";
+const Text kLinkBrokenText =
+    u"Запись отклонена!\nНе удалось открыть COM порт.\n"
+    u"Вероятно проблемы с соединительным шнуром\n\n";
+const Text kNoAnswerText = u"Запись отклонена!\nУстройство не отвечает.";
+
+// What the user would see of one write: the wait window, the boxes, in one log; the port finder
+// and the phase fields answer from a script.
+class Desk : public WaitIndicator, public PortFinder, public PhaseFieldReader, public MessagePort {
+public:
+    struct Shown {
+        Text title;
+        Text text;
+        unsigned flags;
+        bool waitShown;
+    };
+
+    void ShowWaitWindow() override {
+        if (!waitShown) {
+            waitShown = true;
+            log.push_back("show");
+        }
+    }
+    void CloseWaitWindow() override {
+        if (waitShown) {
+            waitShown = false;
+            log.push_back("close");
+        }
+    }
+    Text FindControllerPort() override {
+        log.push_back("find");
+        return port;
+    }
+    Text ReadFieldText(int field) override {
+        return field == 0 && firstField ? firstField() : fields.at(field);
+    }
+    int ShowMessage(const Text& title, const Text& text, unsigned flags) override {
+        log.push_back(flags == kErrorQuestion ? "ask" : "tell");
+        shown.push_back({title, text, flags, waitShown});
+        return answers.ShowMessage(title, text, flags);
+    }
+
+    Text port;
+    PhaseTexts fields = {u"60", u"5", u"60", u"5", u"60", u"5", u"60", u"5"};
+    std::function<Text()> firstField;  // when set, gives the text of "Такт 1"
+    ScriptedMessages answers;
+    bool waitShown = false;
+    Log log;
+    std::vector<Shown> shown;
+};
+
+class Write : public ::testing::Test {
+protected:
+    void Connect(const char* behaviour) {
+        sim::PtyOptions options;
+        options.behaviour = *sim::ParseBehaviour(behaviour);
+        controller_ = std::make_unique<PtyController>(options);
+        desk_.port = TextFromUtf8(controller_->SlavePath());
+    }
+
+    // Every path ends with the port closed and the wait window gone.
+    void Run(int type = kButtonPressed) {
+        WriteCommandServices services{desk_, desk_, desk_, desk_};
+        WriteCommand(type, services);
+        EXPECT_EQ(IsChannelOpen(kControllerChannel), 0);
+        EXPECT_FALSE(desk_.waitShown);
+    }
+
+    std::size_t FramesReceived() const {
+        if (!controller_) {
+            return 0;
+        }
+        controller_->WaitForFrames(kMostAttempts + 1, 200ms);  // let stragglers arrive
+        return controller_->Frames().size();
+    }
+
+    void ExpectResult(const Text& title, const Text& text, unsigned flags) {
+        ASSERT_FALSE(desk_.shown.empty());
+        const Desk::Shown& last = desk_.shown.back();
+        EXPECT_EQ(last.title, title);
+        EXPECT_EQ(last.text, text);
+        EXPECT_EQ(last.flags, flags);
+    }
+
+    std::unique_ptr<PtyController> controller_;
+    ChannelScope scope_;
+    Desk desk_;
+};
+
+TEST_F(Write, ConfirmedAtTheFirstAttempt) {
+    Connect("confirm");
+    // A channel left open on the port is closed first: the port takes one opener at a time.
+    ASSERT_GE(OpenControllerOn(controller_->SlavePath()), 1);
+    Run();
+    EXPECT_EQ(desk_.log, (Log{"show", "find", "close", "tell"}));
+    ASSERT_EQ(desk_.shown.size(), 1u);
+    ExpectResult(u"Выполнено", u"Операция записи выполнена удачно.", 64);
+    ASSERT_EQ(FramesReceived(), 1u);
+    EXPECT_EQ(controller_->Frames()[0].durations,
+              (std::array<std::uint16_t, 8>{60, 5, 60, 5, 60, 5, 60, 5}));
+}
+
+TEST_F(Write, ConfirmedAtTheThirdAttemptAfterTwoSilentOnes) {
+    Connect("confirm-from=3");
+    Run();
+    EXPECT_EQ(desk_.log, (Log{"show", "find", "close", "tell"}));
+    ExpectResult(u"Выполнено", u"Операция записи выполнена удачно.", 64);
+    EXPECT_EQ(FramesReceived(), 3u);
+}
+
+TEST_F(Write, SilentControllerGetsSixEqualFrames) {
+    Connect("silent");
+    int reads = 0;  // the field changes under the command: only the first reading may count
+    desk_.firstField = [&reads] { return TextFromUtf8(std::to_string(100 + reads++)); };
+    Run();
+    EXPECT_EQ(desk_.log, (Log{"show", "find", "close", "tell"}));
+    ExpectResult(kFailureTitle, kNoAnswerText, 16);
+    ASSERT_EQ(FramesReceived(), 6u);
+    const auto frames = controller_->Frames();
+    for (const auto& frame : frames) {
+        EXPECT_EQ(frame.bytes, frames[0].bytes);
+    }
+    EXPECT_GE(frames[0].durations[0], 100);
+    EXPECT_LT(frames[0].durations[0], 100 + reads);
+}
+
+TEST_F(Write, DamageAnsweredNoBreaksTheLink) {
+    Connect("mcu-damaged");
+    desk_.answers = ScriptedMessages({kAnswerNo});
+    Run();
+    EXPECT_EQ(desk_.log, (Log{"show", "find", "ask", "close", "tell"}));
+    EXPECT_TRUE(desk_.shown[0].waitShown);  // questions come while the wait window is up
+    EXPECT_EQ(desk_.shown[0].text, kMcuDamageText);
+    ExpectResult(kFailureTitle, kLinkBrokenText, 16);
+    EXPECT_EQ(FramesReceived(), 1u);
+}
+
+TEST_F(Write, DamageAnsweredYesEveryTimeEndsWithoutAnswer) {
+    Connect("mcu-damaged");
+    desk_.answers = ScriptedMessages({6, 6, 6, 6, 6, 6, 6});
+    Run();
+    EXPECT_EQ(desk_.log,
+              (Log{"show", "find", "ask", "ask", "ask", "ask", "ask", "ask", "close", "tell"}));
+    ExpectResult(kFailureTitle, kNoAnswerText, 16);
+    EXPECT_EQ(FramesReceived(), 6u);
+}
+
+TEST_F(Write, NoCableIsToldWhileTheWaitWindowIsUp) {
+    int opens = 0;
+    SetSerialDeviceOpener([&opens](const Text&, const LineSettings&) {
+        ++opens;
+        return std::unique_ptr<SerialDevice>();
+    });
+    Run();
+    EXPECT_EQ(desk_.log, (Log{"show", "find", "tell", "close"}));
+    ASSERT_EQ(desk_.shown.size(), 1u);
+    EXPECT_TRUE(desk_.shown[0].waitShown);
+    ExpectResult(kFailureTitle, kNoCableText, 16);
+    EXPECT_EQ(opens, 0);
+}
+
+TEST_F(Write, PortThatCannotBeOpenedSendsNothing) {
+    desk_.port = u"COM99-taktor-absent";
+    Run();
+    EXPECT_EQ(desk_.log, (Log{"show", "find", "close", "tell"}));
+    ExpectResult(kFailureTitle, kPortBusyText, 16);
+
+    // Held by another program.
+    Connect("confirm");
+    const int other = open(controller_->SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    desk_.log.clear();
+    desk_.shown.clear();
+    Run();
+    close(other);
+    EXPECT_EQ(desk_.log, (Log{"show", "find", "close", "tell"}));
+    ASSERT_EQ(desk_.shown.size(), 1u);
+    ExpectResult(kFailureTitle, kPortBusyText, 16);
+    EXPECT_EQ(FramesReceived(), 0u);
+}
+
+TEST_F(Write, OnlyAPressWithAcceptableFieldsActs) {
+    Connect("confirm");
+    Run(1);
+    Run(kFieldFocusGained);
+    for (const Text bad : {u"", u"70000", u"-5", u"2001"}) {
+        desk_.fields[3] = bad;
+        Run();
+    }
+    desk_.fields.fill(u"0");
+    Run();
+    EXPECT_TRUE(desk_.log.empty());
+    EXPECT_TRUE(desk_.shown.empty());
+    EXPECT_EQ(FramesReceived(), 0u);
+}
+
+TEST_F(Write, StalledAttemptsNeverLeaveAWriteBehind) {
+    auto line = std::make_shared<FakeLine>();
+    line->writeTime = 700ms;  // outlives the attempt that left it
+    SetSerialDeviceOpener(
+        [line](const Text&, const LineSettings&) { return std::make_unique<FakeDevice>(line); });
+    desk_.port = u"COM1";
+    Run();
+    ExpectResult(kFailureTitle, kNoAnswerText, 16);
+    std::lock_guard<std::mutex> guard(line->mutex);
+    EXPECT_EQ(line->writesStarted, 6);
+    EXPECT_EQ(line->writesFinished, 6);  // the last one was waited for before the port closed
+    EXPECT_EQ(line->inputCancels, 6);
+}
+
+}  // namespace
+}  // namespace taktor
