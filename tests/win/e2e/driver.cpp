@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -135,7 +136,10 @@ BOOL CALLBACK CollectVisible(HWND window, LPARAM param) {
 Program::Program(const std::wstring& tool, const std::string& portList, int toolDelayMs) {
     directory_ = FreshDirectory(L"taktor");
     const std::wstring exe = directory_ + L"Taktor.exe";
-    CopyFileW(Environment(L"TAKTOR_EXE").c_str(), exe.c_str(), FALSE);
+    if (!CopyFileW(Environment(L"TAKTOR_EXE").c_str(), exe.c_str(), FALSE)) {
+        std::fprintf(stderr, "cannot copy the program: error %lu\n", GetLastError());
+        return;
+    }
     if (!tool.empty()) {
         CopyFileW(tool.c_str(), (directory_ + L"Kanalyst.exe").c_str(), FALSE);
         WriteFileBytes(directory_ + L"fake_list.txt", portList);
@@ -146,9 +150,22 @@ Program::Program(const std::wstring& tool, const std::string& portList, int tool
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     std::wstring commandLine = L"\"" + exe + L"\"";
-    const auto started = Clock::now();
-    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        directory_.c_str(), &startup, &process_)) {
+    // A refused start is reported and tried again a few times: the program has not run then,
+    // so the test stays the same.
+    auto started = Clock::now();
+    bool running = false;
+    for (int attempt = 0; attempt < 5 && !running; ++attempt) {
+        if (attempt > 0) {
+            Sleep(200);
+            started = Clock::now();
+        }
+        running = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                 directory_.c_str(), &startup, &process_) != FALSE;
+        if (!running) {
+            std::fprintf(stderr, "cannot start the program: error %lu\n", GetLastError());
+        }
+    }
+    if (!running) {
         return;
     }
     WaitUntil(
@@ -162,6 +179,12 @@ Program::Program(const std::wstring& tool, const std::string& portList, int tool
             return false;
         },
         milliseconds(20000), milliseconds(5));
+    if (main_ == nullptr) {
+        DWORD code = 0;
+        GetExitCodeProcess(process_.hProcess, &code);
+        std::fprintf(stderr, "no main window; process %s (code %lu)\n",
+                     code == STILL_ACTIVE ? "still running" : "ended", code);
+    }
     startSeconds_ = std::chrono::duration<double>(Clock::now() - started).count();
 }
 
