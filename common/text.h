@@ -27,6 +27,9 @@ Text DirectoryPart(const Text& path);
 // without MB_ERR_INVALID_CHARS). A byte-order mark is kept as U+FEFF.
 Text TextFromUtf8(const std::string& bytes);
 
+// Appends one code point (at most U+10FFFF) as UTF-8.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 // UTF-16 to UTF-8, unpaired surrogates becoming U+FFFD.
 std::string Utf8FromText(const Text& text);
 

@@ -1,5 +1,7 @@
 #include "tools/kanalyst/port_list.h"
 
+#include "common/text.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <utility>
@@ -25,24 +27,6 @@ constexpr KnownAdapter kKnownAdapters[] = {
 };
 
 constexpr char32_t kReplacement = 0xFFFD;
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 // Decodes the code point at text[at], advancing at. A malformed sequence gives U+FFFD and
 // consumes one byte, so decoding always moves on.
@@ -195,7 +179,7 @@ std::string SanitiseText(const std::string& text) {
             out.push_back(' ');
         }
         pendingBlank = false;
-        AppendUtf8(out, cp);
+        taktor::AppendUtf8(out, cp);
     }
     return out;
 }
