@@ -9,7 +9,7 @@
 #include "common/win/wide.h"
 #include "link/port_discovery.h"
 #include "link/win/discovery_win.h"
-#include "tests/win/link/win_files.h"
+#include "tests/win/win_files.h"
 
 namespace taktor {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "link/serial_channel.h"
 #include "link/transfer.h"
-#include "tests/win/link/win_files.h"
+#include "tests/win/win_files.h"
 
 namespace taktor {
 namespace {
@@ -61,13 +61,9 @@ private:
 class WinTransfer : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string log = Environment("TAKTOR_SIM_LOG");
-        const std::string control = Environment("TAKTOR_SIM_CONTROL");
-        if (log.empty() || control.empty()) {
+        if (!simulator_.Find()) {
             GTEST_SKIP() << "run through tests/win/with-simulator.sh COM6 -- wine-run.sh <test>";
         }
-        log_ = WinePath(log);
-        control_ = WinePath(control);
         InitChannelTable();
         ASSERT_TRUE(SetBehaviour("confirm"));
         ASSERT_GE(OpenChannel(kControllerChannel, &kPort, kControllerLineSettings), 1);
@@ -75,35 +71,18 @@ protected:
     void TearDown() override {
         FinishPendingWriter();
         CloseAllChannels();
-        if (!control_.empty()) {
+        if (simulator_.Found()) {
             SetBehaviour("confirm");
         }
     }
 
-    // Writes the simulator's control file and waits until the simulator has taken it.
-    bool SetBehaviour(const std::string& name) {
-        if (!WriteFileText(control_, name + "\n")) {
-            return false;
-        }
-        const std::string applied = "# control " + name + "\n";
-        const auto deadline = Clock::now() + 5s;
-        while (Clock::now() < deadline) {
-            const std::string log = ReadFileText(log_);
-            const std::size_t last = log.rfind("# control ");
-            if (last != std::string::npos && log.compare(last, applied.size(), applied) == 0) {
-                return true;
-            }
-            Sleep(10);
-        }
-        return false;
-    }
+    bool SetBehaviour(const std::string& name) const { return simulator_.SetBehaviour(name); }
 
     std::size_t LoggedDefaultFrames() const {
-        return CountOccurrences(ReadFileText(log_), kDefaultFrameLine);
+        return CountOccurrences(simulator_.Log(), kDefaultFrameLine);
     }
 
-    std::wstring log_;
-    std::wstring control_;
+    SimulatorFiles simulator_;
 };
 
 TEST_F(WinTransfer, ConfirmedWriteSendsTheFrameExactly) {

@@ -11,12 +11,14 @@
 #include <thread>
 
 #include "link/serial_channel.h"
+#include "tests/win/win_files.h"
 
 namespace taktor {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using namespace wintest;
 
 const unsigned char kDefaultFrame[18] = {0x3C, 0x00, 0x05, 0x00, 0x3C, 0x00, 0x05, 0x00, 0x3C,
                                          0x00, 0x05, 0x00, 0x3C, 0x00, 0x05, 0x00, 0x04, 0x01};
@@ -24,50 +26,6 @@ const char kDefaultFrameLine[] =
     "frame=3C 00 05 00 3C 00 05 00 3C 00 05 00 3C 00 05 00 04 01 "
     "durations=60,5,60,5,60,5,60,5 checksum=ok";
 const Text kPort = u"COM7";
-
-// A Unix path as Wine sees it through drive Z:.
-std::wstring WinePath(const std::string& unixPath) {
-    std::wstring path = L"Z:";
-    for (char c : unixPath) {
-        path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
-    }
-    return path;
-}
-
-std::string Environment(const char* name) {
-    char value[1024];
-    const DWORD n = GetEnvironmentVariableA(name, value, sizeof(value));
-    return n > 0 && n < sizeof(value) ? std::string(value, n) : std::string();
-}
-
-std::string ReadFileText(const std::wstring& path) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return std::string();
-    }
-    std::string text;
-    char buffer[4096];
-    DWORD n = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &n, nullptr) && n > 0) {
-        text.append(buffer, n);
-    }
-    CloseHandle(file);
-    return text;
-}
-
-bool WriteFileText(const std::wstring& path, const std::string& text) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD n = 0;
-    const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
-    CloseHandle(file);
-    return ok && n == text.size();
-}
 
 std::int32_t WaitForInput(std::int32_t count, std::chrono::milliseconds timeout = 5s) {
     const auto deadline = Clock::now() + timeout;
@@ -89,13 +47,9 @@ std::string ReadString(std::int32_t count) {
 class WinSerial : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string log = Environment("TAKTOR_SIM_LOG");
-        const std::string control = Environment("TAKTOR_SIM_CONTROL");
-        if (log.empty() || control.empty()) {
+        if (!simulator_.Find()) {
             GTEST_SKIP() << "run through tests/win/with-simulator.sh COM7 -- wine-run.sh <test>";
         }
-        log_ = WinePath(log);
-        control_ = WinePath(control);
         InitChannelTable();
         ASSERT_TRUE(SetBehaviour("confirm"));
         handle_ = OpenChannel(0, &kPort, kControllerLineSettings);
@@ -103,37 +57,15 @@ protected:
     }
     void TearDown() override {
         CloseAllChannels();
-        if (!control_.empty()) {
+        if (simulator_.Found()) {
             SetBehaviour("confirm");
         }
     }
 
-    // Writes the simulator's control file and waits until the simulator has taken it.
-    bool SetBehaviour(const std::string& name) {
-        if (!WriteFileText(control_, name + "\n")) {
-            return false;
-        }
-        const std::string applied = "# control " + name + "\n";
-        const auto deadline = Clock::now() + 5s;
-        while (Clock::now() < deadline) {
-            const std::string log = ReadFileText(log_);
-            const std::size_t last = log.rfind("# control ");
-            if (last != std::string::npos && log.compare(last, applied.size(), applied) == 0) {
-                return true;
-            }
-            Sleep(10);
-        }
-        return false;
-    }
+    bool SetBehaviour(const std::string& name) const { return simulator_.SetBehaviour(name); }
 
     std::size_t LoggedFrames(const std::string& line) const {
-        const std::string log = ReadFileText(log_);
-        std::size_t count = 0;
-        for (std::size_t at = log.find(line); at != std::string::npos;
-             at = log.find(line, at + 1)) {
-            ++count;
-        }
-        return count;
+        return CountOccurrences(simulator_.Log(), line);
     }
 
     bool WaitForLoggedFrames(const std::string& line, std::size_t count) const {
@@ -147,8 +79,7 @@ protected:
         return true;
     }
 
-    std::wstring log_;
-    std::wstring control_;
+    SimulatorFiles simulator_;
     ChannelHandle handle_ = 0;
 };
 

@@ -1,8 +1,10 @@
-// Small file and environment helpers for the link tests that run under Wine.
+// Small file and environment helpers for the tests that run under Wine, and the controller
+// simulator's files as tests/win/with-simulator.sh hands them over.
 #pragma once
 
 #include <windows.h>
 
+#include <chrono>
 #include <string>
 
 namespace taktor {
@@ -65,6 +67,47 @@ inline std::size_t CountOccurrences(const std::string& text, const std::string& 
     }
     return count;
 }
+
+// The simulator's control file (a behaviour per line) and its log.
+class SimulatorFiles {
+public:
+    // False when the test was not started through with-simulator.sh.
+    bool Find() {
+        const std::string log = Environment("TAKTOR_SIM_LOG");
+        const std::string control = Environment("TAKTOR_SIM_CONTROL");
+        if (log.empty() || control.empty()) {
+            return false;
+        }
+        log_ = WinePath(log);
+        control_ = WinePath(control);
+        return true;
+    }
+    bool Found() const { return !control_.empty(); }
+
+    std::string Log() const { return ReadFileText(log_); }
+
+    // Writes the control file and waits until the simulator has taken it.
+    bool SetBehaviour(const std::string& name) const {
+        if (!WriteFileText(control_, name + "\n")) {
+            return false;
+        }
+        const std::string applied = "# control " + name + "\n";
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (std::chrono::steady_clock::now() < deadline) {
+            const std::string log = Log();
+            const std::size_t last = log.rfind("# control ");
+            if (last != std::string::npos && log.compare(last, applied.size(), applied) == 0) {
+                return true;
+            }
+            Sleep(10);
+        }
+        return false;
+    }
+
+private:
+    std::wstring log_;
+    std::wstring control_;
+};
 
 }  // namespace wintest
 }  // namespace taktor
