@@ -9,6 +9,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "link/serial_channel.h"
@@ -85,6 +86,13 @@ Text DeviceReply;
 // Set by the main thread when the reader has had its time; each poll must see the latest store.
 std::atomic<int> ReaderStopFlag{0};
 
+// Set by the main thread when the reader must be stopped by force. Unlike ReaderStopFlag the
+// reader never clears it, so a reader that started too late to see the stop still ends.
+std::atomic<bool> ReaderForcedStop{false};
+
+// Runs in the reader thread before the reader itself (see SetReaderStartHook).
+std::function<void()> ReaderStartHook;
+
 // A FrameWriter that a stalled attempt left finishing its write.
 Worker PendingWriter;
 
@@ -132,7 +140,7 @@ void ReplyReader() {
             break;
         }
         searchFrom = std::max<long>(1, static_cast<long>(DeviceReply.size()));
-        if (ReaderStopFlag.load() == 1) {
+        if (ReaderStopFlag.load() == 1 || ReaderForcedStop.load()) {
             break;
         }
     }
@@ -174,6 +182,10 @@ void FinishPendingWriter() {
     PendingWriter.Join();
 }
 
+void SetReaderStartHook(std::function<void()> hook) {
+    ReaderStartHook = std::move(hook);
+}
+
 Text LastDeviceReply() {
     return DeviceReply;
 }
@@ -196,7 +208,13 @@ TransferResult TransferAttempt(const PhaseDurations& durations, MessagePort& mes
     if (!writer.Start(FrameWriter)) {
         return TransferResult::Unconfirmed;  // nothing was sent
     }
-    if (!reader.Start(ReplyReader)) {
+    ReaderForcedStop.store(false);
+    if (!reader.Start([hook = ReaderStartHook] {
+            if (hook) {
+                hook();
+            }
+            ReplyReader();
+        })) {
         // Without a reader there is no reply to judge; the last one must not stand in for it.
         writer.Join();
         return TransferResult::Unconfirmed;
@@ -205,8 +223,10 @@ TransferResult TransferAttempt(const PhaseDurations& durations, MessagePort& mes
     if (!reader.WaitFor(milliseconds(kWorkerWaitMs))) {
         ReaderStopFlag.store(1);
         if (!reader.WaitFor(milliseconds(kWorkerWaitMs))) {
-            // The reader hangs inside the channel: cancel its operation and join it. The writer
+            // The reader hangs inside the channel, or started so late that it cleared the stop
+            // flag after it was set: stop it, cancel its operation and join it. The writer
             // finishes its write on its own; the next use of the channel waits for it.
+            ReaderForcedStop.store(true);
             CancelChannelIo(kControllerChannel, IoSide::Input);
             reader.Join();
             PendingWriter = std::move(writer);

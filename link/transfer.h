@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "common/message_port.h"
 #include "common/text.h"
@@ -46,6 +47,10 @@ TransferResult TransferAttempt(const PhaseDurations& durations, MessagePort& mes
 // Waits for a frame writer that a stalled attempt left finishing its write (bounded by the
 // channel's write time-out). Called before the channel is used again or closed.
 void FinishPendingWriter();
+
+// A function that every reply reader runs first, in its own thread; empty for none. Lets a test
+// stand in for a reader thread that the system starts late.
+void SetReaderStartHook(std::function<void()> hook);
 
 // The text of the last reply (DeviceReply), as the last reader left it.
 Text LastDeviceReply();

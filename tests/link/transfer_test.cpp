@@ -256,6 +256,23 @@ TEST_F(Transfer, HungReaderIsStoppedAndItsWriterJoinedBeforeTheNextUse) {
     EXPECT_GE(MillisSince(third), 1400ms);
 }
 
+TEST_F(Transfer, ReaderThatStartsTooLateToSeeTheStopIsStillStopped) {
+    // The reader clears the stop flag when it starts; one that starts after the flag was set
+    // would poll the silent line for ever unless the forced stop reaches it.
+    Connect(Behaving("silent"));
+    SetReaderStartHook([] { std::this_thread::sleep_for(400ms); });
+    EXPECT_EQ(Attempt(), Result::Stalled);
+    EXPECT_LT(elapsed_, 2s);
+    SetReaderStartHook([] { std::this_thread::sleep_for(700ms); });  // after the forced stop
+    EXPECT_EQ(Attempt(), Result::Stalled);
+    EXPECT_LT(elapsed_, 2s);
+    SetReaderStartHook(nullptr);
+
+    Behave(*controller_, "confirm");
+    EXPECT_EQ(Attempt(), Result::Confirmed);
+    EXPECT_EQ(controller_->Frames().size(), 3u);
+}
+
 TEST(ReplyText, ChunkEndsAtAZeroByteAndHighBytesAreCyrillic) {
     const std::uint8_t bytes[] = {'o', 'k', 0, 'o', 'n', '#'};
     EXPECT_EQ(ReplyChunkText(bytes, 6), u"ok");
