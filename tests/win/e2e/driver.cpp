@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "tests/win/win_files.h"
+
 namespace e2e {
 
 bool WaitUntil(const std::function<bool()>& condition, milliseconds timeout, milliseconds step) {
@@ -75,29 +77,11 @@ std::wstring WinePath(const std::wstring& unixPath) {
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return std::string();
-    }
-    std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-        bytes.append(buffer, got);
-    }
-    CloseHandle(file);
-    return bytes;
+    return taktor::wintest::ReadFileText(path);
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    taktor::wintest::WriteFileText(path, bytes);
 }
 
 std::wstring FreshDirectory(const wchar_t* prefix) {
