@@ -1,5 +1,7 @@
 #include "app/event_loop.h"
 
+#include "app/window_ids.h"
+
 namespace taktor {
 
 void RunEventLoop(EventSource& source, ValidationState& state, EventLoopActions& actions) {
@@ -12,15 +14,15 @@ void RunEventLoop(EventSource& source, ValidationState& state, EventLoopActions&
         switch (event.kind) {
             case TimerEvent:
                 if (event.timer == kValidationTimerId) {
-                    actions.ValidatePhaseFields();
+                    actions.OnValidationTick();
                 }
                 break;
             case CloseEvent:
-                actions.ConfirmExit();
+                actions.OnCloseRequest();
                 break;
             case ControlEvent:
                 if (event.control == kWriteButtonId) {
-                    actions.WriteCommand(event.type);
+                    actions.OnWriteButton(event.type);
                 }
                 break;
             default:

@@ -14,12 +14,16 @@ public:
     virtual bool WaitForEvent(UiEvent& event) = 0;
 };
 
+// What the loop runs for the three events of MainWindow it reacts to.
 class EventLoopActions {
 public:
     virtual ~EventLoopActions() = default;
-    virtual void ValidatePhaseFields() = 0;
-    virtual void WriteCommand(int type) = 0;
-    virtual void ConfirmExit() = 0;
+    // A tick of the validation timer: one validation pass.
+    virtual void OnValidationTick() = 0;
+    // A ControlEvent of the write button, with its type: the write command.
+    virtual void OnWriteButton(int type) = 0;
+    // A close request: the exit confirmation.
+    virtual void OnCloseRequest() = 0;
 };
 
 // Sets BlinkPhase to +1, then takes one event at a time and reacts to the three events of

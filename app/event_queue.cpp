@@ -1,4 +1,4 @@
-#include "app/ui_event.h"
+#include "app/event_queue.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "link/transfer.h"
+#include "link/frame.h"
 
 namespace taktor {
 
@@ -12,7 +12,7 @@ std::uint16_t FrameChecksum(const PhaseDurations& durations) {
 
 FrameWords FrameWordsOf(const PhaseDurations& durations) {
     FrameWords words{};
-    for (size_t i = 0; i < durations.size(); ++i) {
+    for (std::size_t i = 0; i < durations.size(); ++i) {
         words[i] = durations[i];
     }
     words[kFrameWords - 1] = FrameChecksum(durations);
@@ -26,14 +26,6 @@ ParameterFrame WireBytes(const FrameWords& words) {
         bytes[2 * i + 1] = static_cast<std::uint8_t>(words[i] >> 8);
     }
     return bytes;
-}
-
-Text ReplyChunkText(const std::uint8_t* bytes, int count) {
-    int length = 0;
-    while (length < count && bytes[length] != 0) {
-        ++length;
-    }
-    return length == 0 ? Text() : AnsiBytesToText(bytes, length);
 }
 
 }  // namespace taktor

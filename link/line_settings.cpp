@@ -1,5 +1,4 @@
-// How the line settings of OpenChannel change the port configuration read from the driver.
-#include "link/serial_device.h"
+#include "link/line_settings.h"
 
 namespace taktor {
 

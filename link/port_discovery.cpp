@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "common/list_line.h"
+
 namespace taktor {
 
 bool TextLineReader::NextByte(std::uint8_t& byte) {
@@ -50,13 +52,9 @@ Text TextLineReader::ReadTextLine() {
 Text ScanPortList(TextLineReader& reader) {
     Text result;
     while (!reader.AtEnd()) {
-        const Text line = reader.ReadTextLine();
-        if (FindText(line, kProlificCable) > 0 || FindText(line, kCh340Cable) > 0) {
-            const long open = FindText(line, u"(");
-            const long close = FindText(line, u")");
-            if (open > 0 && close > 0 && close > open) {
-                result = MiddleText(line, open + 1, close - open - 1);
-            }
+        Text port;
+        if (CablePortOfLine(reader.ReadTextLine(), port)) {
+            result = port;
         }
     }
     return result;

@@ -12,8 +12,6 @@ namespace taktor {
 
 constexpr char16_t kListingToolName[] = u"Kanalyst.exe";
 constexpr char16_t kPortListName[] = u"listport.txt";
-constexpr char16_t kProlificCable[] = u"PROLIFIC USB-TO-SERIAL COMM PORT";
-constexpr char16_t kCh340Cable[] = u"USB-SERIAL CH340";
 
 // An open file, read in blocks.
 class ByteSource {
@@ -45,7 +43,7 @@ private:
     int position_ = 0;
 };
 
-// The port name of the last cable line of the list, or the empty text.
+// The port name of the last cable line of the list (see CablePortOfLine), or the empty text.
 Text ScanPortList(TextLineReader& reader);
 
 // What port discovery needs of the platform.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/serial_device.h"
+#include "link/testing/serial_testing.h"
 
 namespace taktor {
 

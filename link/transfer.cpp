@@ -12,7 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "link/reply.h"
 #include "link/serial_channel.h"
+#include "link/testing/transfer_testing.h"
 
 namespace taktor {
 
@@ -77,33 +79,38 @@ private:
     std::thread thread_;
 };
 
-// The frame of the current attempt; written by the main thread before FrameWriter starts.
-std::unique_ptr<FrameWords> FrameStorage;
+// The attempt's process-wide state, in one place. Each item is written by one thread at a time,
+// in an order fixed by thread start, thread end and the attempt's waits; only the two stop flags
+// are written by one thread while another reads them, so those are atomic.
+struct AttemptState {
+    // The frame of the current attempt: allocated at start-up, written by the main thread before
+    // FrameWriter starts, then only read by FrameWriter.
+    std::unique_ptr<FrameWords> FrameStorage;
 
-// The reply text; written only by ReplyReader while it runs.
-Text DeviceReply;
+    // The reply text: emptied by ReplyReader when it starts and appended to while it runs; read
+    // by the main thread only after the reader has ended by itself.
+    Text DeviceReply;
 
-// Set by the main thread when the reader has had its time; each poll must see the latest store.
-std::atomic<int> ReaderStopFlag{0};
+    // Set to 0 by ReplyReader when it starts and to 1 by the main thread when the reader has had
+    // its time; each poll must see the latest store.
+    std::atomic<int> ReaderStopFlag{0};
 
-// Set by the main thread when the reader must be stopped by force. Unlike ReaderStopFlag the
-// reader never clears it, so a reader that started too late to see the stop still ends.
-std::atomic<bool> ReaderForcedStop{false};
+    // Set by the main thread when the reader must be stopped by force. Unlike ReaderStopFlag the
+    // reader never clears it, so a reader that started too late to see the stop still ends.
+    std::atomic<bool> ReaderForcedStop{false};
 
-// Runs in the reader thread before the reader itself (see SetReaderStartHook).
-std::function<void()> ReaderStartHook;
+    // A FrameWriter that a stalled attempt left finishing its write.
+    Worker PendingWriter;
 
-// A FrameWriter that a stalled attempt left finishing its write.
-Worker PendingWriter;
+    // Runs in the reader thread before the reader itself (tests only).
+    std::function<void()> ReaderStartHook;
+};
+
+AttemptState attempt;
 
 // More reads than a real line could fill while the drain runs: the drain ends even against a
 // peer that never stops sending.
 constexpr int kMaxDrainReads = 64;
-
-const Text kTerminator = u"#\r";
-const Text kConfirmToken = u"on#";
-const Text kMcuDamageToken = u"os#";
-const Text kExternalDamageToken = u"ol#";
 
 const Text kDamageTitle = u"Внимание!";
 const Text kMcuDamageText =
@@ -117,14 +124,14 @@ const Text kExternalDamageText =
 
 void FrameWriter() {
     if (IsChannelOpen(kControllerChannel)) {
-        const ParameterFrame bytes = WireBytes(*FrameStorage);
+        const ParameterFrame bytes = WireBytes(*attempt.FrameStorage);
         WriteChannel(kControllerChannel, bytes.data(), kFrameBytes);
     }
 }
 
 void ReplyReader() {
-    DeviceReply.clear();
-    ReaderStopFlag.store(0);
+    attempt.DeviceReply.clear();
+    attempt.ReaderStopFlag.store(0);
     std::vector<std::uint8_t> buffer(kReceiveBufferSize);
     long searchFrom = 1;  // no terminator starts before this position
     for (;;) {
@@ -133,14 +140,14 @@ void ReplyReader() {
             const std::int32_t got = ReadChannel(kControllerChannel, buffer.data(),
                                                  std::min(waiting, kReceiveBufferSize));
             if (got > 0) {
-                DeviceReply += ReplyChunkText(buffer.data(), got);
+                attempt.DeviceReply += ReplyChunkText(buffer.data(), got);
             }
         }
-        if (FindText(DeviceReply, kTerminator, searchFrom) > 0) {
+        if (ReplyComplete(attempt.DeviceReply, searchFrom)) {
             break;
         }
-        searchFrom = std::max<long>(1, static_cast<long>(DeviceReply.size()));
-        if (ReaderStopFlag.load() == 1 || ReaderForcedStop.load()) {
+        searchFrom = std::max<long>(1, static_cast<long>(attempt.DeviceReply.size()));
+        if (attempt.ReaderStopFlag.load() == 1 || attempt.ReaderForcedStop.load()) {
             break;
         }
     }
@@ -159,7 +166,7 @@ void DrainInput() {
     }
 }
 
-void AskAboutDamage(const Text& text, MessagePort& messages, TransferResult& result) {
+void AskAboutDamage(const Text& text, MessageDialog& messages, TransferResult& result) {
     const int answer = messages.ShowMessage(kDamageTitle, text, kErrorQuestion);
     if (answer == kAnswerYes) {
         result = TransferResult::Unconfirmed;
@@ -171,32 +178,31 @@ void AskAboutDamage(const Text& text, MessagePort& messages, TransferResult& res
 }  // namespace
 
 void AllocateFrameStorage() {
-    FrameStorage = std::make_unique<FrameWords>();
+    attempt.FrameStorage = std::make_unique<FrameWords>();
 }
 
 void ReleaseFrameStorage() {
-    FrameStorage.reset();
+    attempt.FrameStorage.reset();
 }
 
 void FinishPendingWriter() {
-    PendingWriter.Join();
+    attempt.PendingWriter.Join();
 }
 
 void SetReaderStartHook(std::function<void()> hook) {
-    ReaderStartHook = std::move(hook);
+    attempt.ReaderStartHook = std::move(hook);
 }
 
 Text LastDeviceReply() {
-    return DeviceReply;
+    return attempt.DeviceReply;
 }
 
-TransferResult TransferAttempt(const PhaseDurations& durations, MessagePort& messages) {
+TransferResult TransferAttempt(const PhaseDurations& durations, MessageDialog& messages) {
     FinishPendingWriter();
-    TransferResult result = TransferResult::Confirmed;
-    if (!FrameStorage) {
+    if (!attempt.FrameStorage) {
         AllocateFrameStorage();
     }
-    *FrameStorage = FrameWordsOf(durations);
+    *attempt.FrameStorage = FrameWordsOf(durations);
     if (!IsChannelOpen(kControllerChannel)) {
         return TransferResult::Aborted;
     }
@@ -208,8 +214,8 @@ TransferResult TransferAttempt(const PhaseDurations& durations, MessagePort& mes
     if (!writer.Start(FrameWriter)) {
         return TransferResult::Unconfirmed;  // nothing was sent
     }
-    ReaderForcedStop.store(false);
-    if (!reader.Start([hook = ReaderStartHook] {
+    attempt.ReaderForcedStop.store(false);
+    if (!reader.Start([hook = attempt.ReaderStartHook] {
             if (hook) {
                 hook();
             }
@@ -221,15 +227,15 @@ TransferResult TransferAttempt(const PhaseDurations& durations, MessagePort& mes
     }
 
     if (!reader.WaitFor(milliseconds(kWorkerWaitMs))) {
-        ReaderStopFlag.store(1);
+        attempt.ReaderStopFlag.store(1);
         if (!reader.WaitFor(milliseconds(kWorkerWaitMs))) {
             // The reader hangs inside the channel, or started so late that it cleared the stop
             // flag after it was set: stop it, cancel its operation and join it. The writer
             // finishes its write on its own; the next use of the channel waits for it.
-            ReaderForcedStop.store(true);
+            attempt.ReaderForcedStop.store(true);
             CancelChannelIo(kControllerChannel, IoSide::Input);
             reader.Join();
-            PendingWriter = std::move(writer);
+            attempt.PendingWriter = std::move(writer);
             return TransferResult::Stalled;
         }
     }
@@ -241,13 +247,13 @@ TransferResult TransferAttempt(const PhaseDurations& durations, MessagePort& mes
     }
     writer.Join();
 
-    if (CountText(DeviceReply, kConfirmToken) == 0) {
-        result = TransferResult::Unconfirmed;
-    }
-    if (CountText(DeviceReply, kMcuDamageToken) > 0) {
+    const ReplyTokens tokens = ReadReplyTokens(attempt.DeviceReply);
+    TransferResult result =
+        tokens.confirmed ? TransferResult::Confirmed : TransferResult::Unconfirmed;
+    if (tokens.mcuDamaged) {
         AskAboutDamage(kMcuDamageText, messages, result);
     }
-    if (CountText(DeviceReply, kExternalDamageToken) > 0) {
+    if (tokens.externalDamaged) {
         AskAboutDamage(kExternalDamageText, messages, result);
     }
     return result;

@@ -1,64 +1,40 @@
-// The configurator on Windows: its state, start-up, main window, wait window and shutdown, over
-// the portable logic of the event loop, the validation pass and the write command.
+// The configurator on Windows: start-up, the event loop's actions, the exit confirmation and
+// shutdown, over the portable logic of the loop, the validation pass and the write command.
 #pragma once
 
 #include <windows.h>
 
-#include <array>
-
 #include "app/event_loop.h"
-#include "app/validation.h"
+#include "app/win/configurator_state_win.h"
+#include "app/win/main_window_win.h"
+#include "app/win/wait_window_win.h"
 #include "app/win/window_layer_win.h"
+#include "app/write_command.h"
 #include "common/win/show_message_win.h"
-#include "link/write_command.h"
 
 namespace taktor {
 
-class Configurator : public PhaseFieldAccess,
-                     public EventLoopActions,
-                     public WaitIndicator,
-                     public PortFinder {
+class Configurator : public EventLoopActions, public PortFinder {
 public:
     // Runs the start-up steps and then the event loop; the process ends in ConfirmExit.
     [[noreturn]] void Run(HINSTANCE instance);
 
 private:
-    void DecodeBanner();
-    void BuildMainWindow();
+    void OnValidationTick() override;
+    void OnWriteButton(int type) override;
+    void OnCloseRequest() override;
+
+    // Returns when the user declines; on Yes closes MainWindow and shuts down.
+    void ConfirmExit();
     [[noreturn]] void ShutDown();
 
-    // The validation pass's window operations.
-    Text ReadFieldText(int field) override;
-    void SetFieldBackground(int field, Colour colour) override;
-    void SetWriteButtonDisabled(bool disabled) override;
+    Text FindCablePort() override;
 
-    // What the event loop runs.
-    void ValidatePhaseFields() override;
-    void WriteCommand(int type) override;
-    void ConfirmExit() override;
-
-    // The wait window.
-    void ShowWaitWindow() override;
-    void CloseWaitWindow() override;
-
-    Text FindControllerPort() override;
-
-    HINSTANCE instance_ = nullptr;
     WindowLayer layer_;
-    WindowsMessagePort messages_;
-    ValidationState validation_;
-
-    HBITMAP banner_ = nullptr;
-    HWND MainWindow = nullptr;
-    HWND bannerPicture_ = nullptr;
-    std::array<HWND, kPhaseCount> PhaseField{};
-    HWND WriteButton = nullptr;
-
-    HWND WaitWindow = nullptr;
-    HWND waitLabel_ = nullptr;
-    HFONT labelFont_ = nullptr;
-    // MainWindow is disabled for a write, also when the wait window itself could not be opened.
-    bool waiting_ = false;
+    ConfiguratorState state_;
+    MainWindowView mainWindow_{layer_, state_};
+    WaitWindowView waitWindow_{layer_, state_};
+    WindowsMessageDialog messages_;
 };
 
 }  // namespace taktor

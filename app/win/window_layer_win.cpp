@@ -1,7 +1,10 @@
+// The window layer: the configurator's window class, its controls and the event queue that the
+// window procedure fills.
 #include "app/win/window_layer_win.h"
 
 #include <algorithm>
 
+#include "assets/resource_ids.h"
 #include "common/win/wide.h"
 
 namespace taktor {
@@ -9,14 +12,6 @@ namespace taktor {
 namespace {
 
 const wchar_t kWindowClassName[] = L"TaktorWindow";
-constexpr WORD kProgramIcon = 1;
-
-// What the window procedure keeps for each of our top-level windows.
-struct WindowData {
-    WindowLayer* layer;
-    int number;
-    HWND focus;  // the control that had the focus when the window was deactivated
-};
 
 struct CreateParams {
     WindowLayer* layer;
@@ -39,12 +34,12 @@ void WindowLayer::Initialise(HINSTANCE instance) {
     wc.style = CS_DBLCLKS;
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = instance;
-    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kProgramIcon));
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM_ICON));
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     wc.lpszClassName = kWindowClassName;
-    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kProgramIcon), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXSMICON),
+    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM_ICON),
+                                               IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                                GetSystemMetrics(SM_CYSMICON), 0));
     windowClass_ = RegisterClassExW(&wc);
 }
@@ -184,85 +179,109 @@ bool WindowLayer::WaitForEvent(UiEvent& event) {
 
 LRESULT CALLBACK WindowLayer::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        const auto* params = static_cast<const CreateParams*>(create->lpCreateParams);
-        auto* data = new WindowData{params->layer, params->number, nullptr};
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
+        OnNcCreate(window, *reinterpret_cast<const CREATESTRUCTW*>(lParam));
     }
     auto* data = reinterpret_cast<WindowData*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (data == nullptr) {
         return DefWindowProcW(window, message, wParam, lParam);
     }
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        delete data;
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    if (message == WM_ACTIVATE) {
-        // The control with the focus is remembered when the window is left and gets the focus
-        // back when the window is activated again.
-        if (LOWORD(wParam) == WA_INACTIVE) {
-            HWND focus = GetFocus();
-            if (focus != nullptr && IsChild(window, focus)) {
-                data->focus = focus;
-            }
-        } else if (data->focus != nullptr && IsWindow(data->focus) &&
-                   IsChild(window, data->focus)) {
-            SetFocus(data->focus);
-            return 0;
-        }
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    return data->layer->HandleMessage(window, data->number, message, wParam, lParam);
-}
-
-LRESULT WindowLayer::HandleMessage(HWND window, int number, UINT message, WPARAM wParam,
-                                   LPARAM lParam) {
+    WindowLayer& layer = *data->layer;
     switch (message) {
+        case WM_NCDESTROY:
+            OnNcDestroy(window, data);
+            break;
+        case WM_ACTIVATE:
+            if (OnActivate(window, *data, LOWORD(wParam))) {
+                return 0;
+            }
+            break;
         case WM_CLOSE:
-            // A close request never closes a window by itself; the program decides.
-            queue_.Post(UiEvent{CloseEvent, number, 0, 0, 0});
+            layer.OnClose(data->number);
             return 0;
         case WM_TIMER:
-            queue_.Post(UiEvent{TimerEvent, number, 0, static_cast<int>(wParam), 0});
+            layer.OnTimer(data->number, static_cast<int>(wParam));
             return 0;
-        case WM_COMMAND: {
-            HWND control = reinterpret_cast<HWND>(lParam);
-            if (control == nullptr) {
-                break;
+        case WM_COMMAND:
+            if (layer.OnCommand(data->number, wParam, reinterpret_cast<HWND>(lParam))) {
+                return 0;
             }
-            int type = HIWORD(wParam);
-            if (IsEditField(control)) {
-                if (type == EN_SETFOCUS) {
-                    type = kFieldFocusGained;
-                } else if (type == EN_KILLFOCUS) {
-                    type = kFieldFocusLost;
-                }
-            }
-            queue_.Post(UiEvent{ControlEvent, number, LOWORD(wParam), 0, type});
-            return 0;
-        }
+            break;
         case WM_CTLCOLOREDIT:
-            return OnControlColour(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam),
-                                   window, wParam, lParam);
+            if (HBRUSH brush = layer.OnControlColour(reinterpret_cast<HWND>(lParam),
+                                                     reinterpret_cast<HDC>(wParam))) {
+                return reinterpret_cast<LRESULT>(brush);
+            }
+            break;
         default:
             break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-LRESULT WindowLayer::OnControlColour(HWND field, HDC dc, HWND window, WPARAM wParam,
-                                     LPARAM lParam) {
+void WindowLayer::OnNcCreate(HWND window, const CREATESTRUCTW& create) {
+    const auto* params = static_cast<const CreateParams*>(create.lpCreateParams);
+    auto* data = new WindowData{params->layer, params->number, nullptr};
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
+}
+
+void WindowLayer::OnNcDestroy(HWND window, WindowData* data) {
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    delete data;
+}
+
+bool WindowLayer::OnActivate(HWND window, WindowData& data, WORD state) {
+    // The control with the focus is remembered when the window is left and gets the focus back
+    // when the window is activated again.
+    if (state == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus != nullptr && IsChild(window, focus)) {
+            data.focus = focus;
+        }
+        return false;
+    }
+    if (data.focus != nullptr && IsWindow(data.focus) && IsChild(window, data.focus)) {
+        SetFocus(data.focus);
+        return true;
+    }
+    return false;
+}
+
+void WindowLayer::OnClose(int number) {
+    // A close request never closes a window by itself; the program decides.
+    queue_.Post(UiEvent{CloseEvent, number, 0, 0, 0});
+}
+
+void WindowLayer::OnTimer(int number, int timer) {
+    queue_.Post(UiEvent{TimerEvent, number, 0, timer, 0});
+}
+
+bool WindowLayer::OnCommand(int number, WPARAM wParam, HWND control) {
+    if (control == nullptr) {
+        return false;  // a menu or accelerator command: none of ours
+    }
+    int type = HIWORD(wParam);
+    if (IsEditField(control)) {
+        if (type == EN_SETFOCUS) {
+            type = kFieldFocusGained;
+        } else if (type == EN_KILLFOCUS) {
+            type = kFieldFocusLost;
+        }
+    }
+    queue_.Post(UiEvent{ControlEvent, number, LOWORD(wParam), 0, type});
+    return true;
+}
+
+HBRUSH WindowLayer::OnControlColour(HWND field, HDC dc) {
     for (const auto& entry : fieldColours_) {
         if (entry.first == field) {
             HBRUSH brush = BrushFor(entry.second);
             if (brush != nullptr) {
                 SetBkColor(dc, entry.second);
-                return reinterpret_cast<LRESULT>(brush);
             }
+            return brush;
         }
     }
-    return DefWindowProcW(window, WM_CTLCOLOREDIT, wParam, lParam);
+    return nullptr;
 }
 
 }  // namespace taktor

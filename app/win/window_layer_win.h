@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/event_loop.h"
-#include "app/ui_event.h"
+#include "app/event_queue.h"
 #include "app/validation.h"
 #include "common/text.h"
 
@@ -48,9 +48,25 @@ public:
     void Release();
 
 private:
+    // What the window procedure keeps for each of our top-level windows.
+    struct WindowData {
+        WindowLayer* layer;
+        int number;
+        HWND focus;  // the control that had the focus when the window was deactivated
+    };
+
+    // One handler per message; the window procedure only dispatches.
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleMessage(HWND window, int number, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT OnControlColour(HWND field, HDC dc, HWND window, WPARAM wParam, LPARAM lParam);
+    static void OnNcCreate(HWND window, const CREATESTRUCTW& create);
+    static void OnNcDestroy(HWND window, WindowData* data);
+    // True when the focus was given back, so that the default handling must not move it.
+    static bool OnActivate(HWND window, WindowData& data, WORD state);
+    void OnClose(int number);
+    void OnTimer(int number, int timer);
+    // False for a command that does not come from a control.
+    bool OnCommand(int number, WPARAM wParam, HWND control);
+    // The brush of a field whose background was set, else nullptr (default colours).
+    HBRUSH OnControlColour(HWND field, HDC dc);
     HBRUSH BrushFor(Colour colour);
 
     HINSTANCE instance_ = nullptr;

@@ -1,3 +1,4 @@
+// The one modal message box of the configurator, on Windows.
 #include "common/win/show_message_win.h"
 
 #include <windows.h>
@@ -34,7 +35,7 @@ BOOL CALLBACK SetWindowAside(HWND hwnd, LPARAM param) {
 
 }  // namespace
 
-int ShowMessage(const Text& title, const Text& text, unsigned flags) {
+int WindowsMessageDialog::ShowMessage(const Text& title, const Text& text, unsigned flags) {
     SetAside aside;
     HWND foreground = GetForegroundWindow();
     DWORD process = 0;

@@ -2,17 +2,13 @@
 // ours, with the thread's other windows disabled while it is open.
 #pragma once
 
-#include "common/message_port.h"
+#include "common/message_dialog.h"
 
 namespace taktor {
 
-int ShowMessage(const Text& title, const Text& text, unsigned flags);
-
-class WindowsMessagePort : public MessagePort {
+class WindowsMessageDialog : public MessageDialog {
 public:
-    int ShowMessage(const Text& title, const Text& text, unsigned flags) override {
-        return taktor::ShowMessage(title, text, flags);
-    }
+    int ShowMessage(const Text& title, const Text& text, unsigned flags) override;
 };
 
 }  // namespace taktor

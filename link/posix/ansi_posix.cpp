@@ -1,6 +1,6 @@
 // The 8-bit code page of the controller's replies away from Windows: Windows-1251, the code page
 // of the Russian Windows the configurator runs on, so that both platforms read a reply alike.
-#include "link/transfer.h"
+#include "link/reply.h"
 
 namespace taktor {
 

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "link/line_settings.h"
 #include "link/posix/termios_config.h"
 #include "link/serial_device.h"
 

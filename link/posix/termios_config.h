@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/text.h"
-#include "link/serial_device.h"
+#include "link/line_settings.h"
 
 namespace taktor {
 

@@ -1,7 +1,7 @@
 // The controller's reply through the system's ANSI code page.
 #include <windows.h>
 
-#include "link/transfer.h"
+#include "link/reply.h"
 
 namespace taktor {
 

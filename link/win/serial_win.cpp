@@ -6,6 +6,7 @@
 #include <climits>
 #include <string>
 
+#include "link/line_settings.h"
 #include "link/serial_device.h"
 
 namespace taktor {

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "app/ui_event.h"
+#include "app/write_command.h"
 #include "link/serial_channel.h"
 #include "link/transfer.h"
-#include "link/write_command.h"
 
 extern char** environ;
 
@@ -57,7 +57,7 @@ void PrintRow(const char* what, int runs, const std::vector<double>& values) {
     std::printf("%-38s %4d %8.2f %8.2f %8.2f %8.2f\n", what, runs, f.median, f.low, f.p90, f.high);
 }
 
-class Answers : public MessagePort {
+class Answers : public MessageDialog {
 public:
     int ShowMessage(const Text& title, const Text&, unsigned) override {
         shownAt = Clock::now();
@@ -74,7 +74,7 @@ public:
     explicit Desk(Text port) : port_(std::move(port)) {}
     void ShowWaitWindow() override {}
     void CloseWaitWindow() override {}
-    Text FindControllerPort() override { return port_; }
+    Text FindCablePort() override { return port_; }
     Text ReadFieldText(int field) override { return field % 2 ? u"5" : u"60"; }
 
 private:

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "link/serial_device.h"
+#include "link/line_settings.h"
 
 namespace taktor {
 namespace {

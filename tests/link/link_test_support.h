@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "common/message_port.h"
+#include "common/message_dialog.h"
 #include "link/serial_channel.h"
 #include "link/serial_device.h"
+#include "link/testing/serial_testing.h"
 #include "link/transfer.h"
 
 namespace taktor {
@@ -27,7 +28,7 @@ inline Millis MillisSince(Clock::time_point start) {
 constexpr PhaseDurations kDefaultDurations = {60, 5, 60, 5, 60, 5, 60, 5};
 
 // Every box shown, with the answers taken from a script (OK once the script has run out).
-class ScriptedMessages : public MessagePort {
+class ScriptedMessages : public MessageDialog {
 public:
     struct Shown {
         Text title;

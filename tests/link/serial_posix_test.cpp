@@ -15,6 +15,7 @@
 
 #include "link/serial_channel.h"
 #include "link/serial_device.h"
+#include "link/testing/serial_testing.h"
 #include "tools/simulator/pty_controller.h"
 
 namespace taktor {

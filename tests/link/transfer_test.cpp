@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "link/reply.h"
+#include "link/testing/transfer_testing.h"
 #include "link/transfer.h"
 #include "tests/link/link_test_support.h"
 #include "tools/simulator/pty_controller.h"

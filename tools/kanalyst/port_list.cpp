@@ -1,10 +1,11 @@
 #include "tools/kanalyst/port_list.h"
 
-#include "common/text.h"
-
 #include <algorithm>
 #include <cstddef>
 #include <utility>
+
+#include "common/list_line.h"
+#include "common/text.h"
 
 namespace kanalyst {
 namespace {
@@ -26,51 +27,8 @@ constexpr KnownAdapter kKnownAdapters[] = {
     {0x9986, 0x7523, Cable::Ch340},    {0x2184, 0x0057, Cable::Ch340},
 };
 
-constexpr char32_t kReplacement = 0xFFFD;
-
-// Decodes the code point at text[at], advancing at. A malformed sequence gives U+FFFD and
-// consumes one byte, so decoding always moves on.
-char32_t NextCodePoint(const std::string& text, std::size_t& at) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = 0;
-    char32_t cp = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-        ++at;
-        return lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, cp = lead & 0x1F, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, cp = lead & 0x0F, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, cp = lead & 0x07, minimum = 0x10000;
-    } else {
-        ++at;
-        return kReplacement;
-    }
-    if (text.size() - at < length) {
-        ++at;
-        return kReplacement;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-        const unsigned char next = byte(at + k);
-        if ((next & 0xC0) != 0x80) {
-            ++at;
-            return kReplacement;
-        }
-        cp = (cp << 6) | (next & 0x3F);
-    }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++at;
-        return kReplacement;
-    }
-    at += length;
-    return cp;
-}
-
-bool BreaksLine(char32_t cp) {
-    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029;
+bool BreaksLine(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
 }
 
 bool IsDigit(char c) {
@@ -142,9 +100,9 @@ Cable RecogniseCable(const UsbId& id) {
 std::string CableDescription(Cable cable) {
     switch (cable) {
         case Cable::Prolific:
-            return "PROLIFIC USB-TO-SERIAL COMM PORT";
+            return taktor::Utf8FromText(taktor::kProlificCable);
         case Cable::Ch340:
-            return "USB-SERIAL CH340";
+            return taktor::Utf8FromText(taktor::kCh340Cable);
         case Cable::Unknown:
             break;
     }
@@ -161,27 +119,28 @@ std::string UpperCaseAscii(std::string text) {
 }
 
 std::string SanitiseText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
+    // Surrogate pairs pass through unchanged: no blank, bracket or control character is one.
+    const taktor::Text decoded = taktor::TextFromUtf8(text);
+    taktor::Text out;
+    out.reserve(decoded.size());
     bool pendingBlank = false;
-    for (std::size_t at = 0; at < text.size();) {
-        char32_t cp = NextCodePoint(text, at);
-        if (BreaksLine(cp) || cp == U' ') {
+    for (char16_t c : decoded) {
+        if (BreaksLine(c) || c == u' ') {
             pendingBlank = true;
             continue;
         }
-        if (cp == U'(') {
-            cp = U'[';
-        } else if (cp == U')') {
-            cp = U']';
+        if (c == u'(') {
+            c = u'[';
+        } else if (c == u')') {
+            c = u']';
         }
         if (pendingBlank && !out.empty()) {
-            out.push_back(' ');
+            out.push_back(u' ');
         }
         pendingBlank = false;
-        taktor::AppendUtf8(out, cp);
+        out.push_back(c);
     }
-    return out;
+    return taktor::Utf8FromText(out);
 }
 
 std::string FormatPortLine(const PortRecord& record) {
@@ -195,7 +154,7 @@ std::string FormatPortLine(const PortRecord& record) {
     if (description.empty()) {
         description = kFallbackDescription;
     }
-    return description + " (" + SanitiseText(record.port) + ")";
+    return taktor::FormatListLine(description, SanitiseText(record.port));
 }
 
 bool PortNameLess(const std::string& a, const std::string& b) {

@@ -28,8 +28,8 @@ enum class Cable { Unknown, Prolific, Ch340 };
 // The adapter a vendor:product pair belongs to.
 Cable RecogniseCable(const UsbId& id);
 
-// The description the configurator searches for: "PROLIFIC USB-TO-SERIAL COMM PORT" or
-// "USB-SERIAL CH340"; empty for an unknown adapter.
+// The description the configurator searches for (the cables of common/list_line.h, as UTF-8);
+// empty for an unknown adapter.
 std::string CableDescription(Cable cable);
 
 // Stands in for a port whose description is empty.
@@ -39,14 +39,14 @@ inline constexpr const char* kFallbackDescription = "SERIAL PORT";
 // Turkish rules a locale-aware mapping would turn "i" into a dotted capital and break the match.
 std::string UpperCaseAscii(std::string text);
 
-// Makes a text safe to stand in a list line: malformed UTF-8 becomes U+FFFD, "(" and ")" become
-// "[" and "]" (the reader takes the port name from the first pair of round brackets), control
-// characters and line or paragraph separators become blanks, runs of blanks shrink to one, and
-// blanks at either end go.
+// Makes a text safe to stand in a list line: malformed UTF-8 becomes U+FFFD (one per malformed
+// sequence, as TextFromUtf8 decodes it), "(" and ")" become "[" and "]" (the reader takes the
+// port name from the first pair of round brackets), control characters and line or paragraph
+// separators become blanks, runs of blanks shrink to one, and blanks at either end go.
 std::string SanitiseText(const std::string& text);
 
-// "<DESCRIPTION> (<PORT>)", without a line end. The description is the cable's canonical one
-// for a recognised adapter, otherwise the sanitised description upper-cased.
+// The record's list line (FormatListLine), without a line end. The description is the cable's
+// canonical one for a recognised adapter, otherwise the sanitised description upper-cased.
 std::string FormatPortLine(const PortRecord& record);
 
 // Order of ports in the list: by the text before the trailing number, then by that number, so

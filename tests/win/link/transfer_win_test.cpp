@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "link/reply.h"
 #include "link/serial_channel.h"
+#include "link/testing/transfer_testing.h"
 #include "link/transfer.h"
 #include "tests/win/win_files.h"
 
@@ -28,7 +30,7 @@ const Text kMcuQuestion = u"Повреждена EEPROM микроконтрол
 const Text kExternalQuestion = u"Повреждена EEPROM внешняя\n";
 
 // Answers the damage questions from a script and keeps what was asked.
-class ScriptedAnswers : public MessagePort {
+class ScriptedAnswers : public MessageDialog {
 public:
     explicit ScriptedAnswers(std::vector<int> answers = {}) : answers_(std::move(answers)) {}
 

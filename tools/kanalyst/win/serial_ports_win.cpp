@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "common/win/wide.h"
+
 namespace kanalyst {
 namespace {
 
@@ -13,23 +15,8 @@ namespace {
 constexpr GUID kPortsClass = {
     0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
-std::string Utf8FromWide(const wchar_t* text, std::size_t length) {
-    if (length == 0) {
-        return std::string();
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
-                                         nullptr, nullptr);
-    if (size <= 0) {
-        return std::string();
-    }
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &out[0], size, nullptr,
-                        nullptr);
-    return out;
-}
-
 std::string Utf8FromWide(const wchar_t* text) {
-    return Utf8FromWide(text, std::wcslen(text));
+    return taktor::Utf8FromText(taktor::FromWide(text));
 }
 
 // A string or multi-string device property, with at least two terminating zeros so that both

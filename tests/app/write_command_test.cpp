@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/ui_event.h"
-#include "link/write_command.h"
+#include "app/write_command.h"
 #include "tests/link/link_test_support.h"
 #include "tools/simulator/pty_controller.h"
 
@@ -37,7 +37,10 @@ const Text kNoAnswerText = u"Запись отклонена!\nУстройст�
 
 // What the user would see of one write: the wait window, the boxes, in one log; the port finder
 // and the phase fields answer from a script.
-class Desk : public WaitIndicator, public PortFinder, public PhaseFieldReader, public MessagePort {
+class Desk : public WaitIndicator,
+             public PortFinder,
+             public PhaseFieldReader,
+             public MessageDialog {
 public:
     struct Shown {
         Text title;
@@ -58,7 +61,7 @@ public:
             log.push_back("close");
         }
     }
-    Text FindControllerPort() override {
+    Text FindCablePort() override {
         log.push_back("find");
         return port;
     }

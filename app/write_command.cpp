@@ -1,4 +1,4 @@
-#include "link/write_command.h"
+#include "app/write_command.h"
 
 #include "app/field_value.h"
 #include "app/ui_event.h"
@@ -83,7 +83,7 @@ void WriteCommand(int type, WriteCommandServices& services) {
         return;
     }
     services.wait.ShowWaitWindow();
-    const Text port = services.ports.FindControllerPort();
+    const Text port = services.ports.FindCablePort();
     if (port.empty()) {
         services.messages.ShowMessage(kFailureTitle, kNoCableText, kErrorMessage);
     } else {

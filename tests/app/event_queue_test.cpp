@@ -1,5 +1,6 @@
 #include "app/event_loop.h"
-#include "app/ui_event.h"
+#include "app/event_queue.h"
+#include "app/window_ids.h"
 
 #include <gtest/gtest.h>
 
@@ -85,12 +86,12 @@ class RecordingActions : public EventLoopActions {
 public:
     explicit RecordingActions(ValidationState& state) : state_(state) {}
     std::vector<std::string> log;
-    void ValidatePhaseFields() override {
+    void OnValidationTick() override {
         log.push_back("validate " + std::to_string(state_.BlinkPhase));
         state_.BlinkPhase = -state_.BlinkPhase;
     }
-    void WriteCommand(int type) override { log.push_back("write " + std::to_string(type)); }
-    void ConfirmExit() override { log.push_back("exit"); }
+    void OnWriteButton(int type) override { log.push_back("write " + std::to_string(type)); }
+    void OnCloseRequest() override { log.push_back("exit"); }
 
 private:
     ValidationState& state_;

@@ -17,9 +17,9 @@ constexpr int kAnswerOk = 1;
 constexpr int kAnswerYes = 6;
 constexpr int kAnswerNo = 7;
 
-class MessagePort {
+class MessageDialog {
 public:
-    virtual ~MessagePort() = default;
+    virtual ~MessageDialog() = default;
     // Shows the box and returns the code of the button pressed.
     virtual int ShowMessage(const Text& title, const Text& text, unsigned flags) = 0;
 };

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "app/validation.h"
-#include "common/message_port.h"
+#include "common/message_dialog.h"
 #include "common/text.h"
 
 namespace taktor {
@@ -21,15 +21,15 @@ public:
 class PortFinder {
 public:
     virtual ~PortFinder() = default;
-    // The port name of the controller's cable, or the empty text.
-    virtual Text FindControllerPort() = 0;
+    // The port name of the controller's cable, or the empty text (FindControllerPort).
+    virtual Text FindCablePort() = 0;
 };
 
 struct WriteCommandServices {
     WaitIndicator& wait;
     PortFinder& ports;
     PhaseFieldReader& fields;
-    MessagePort& messages;
+    MessageDialog& messages;
 };
 
 // type: the type of the write button's event; only a press (0) acts.
