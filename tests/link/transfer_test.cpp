@@ -275,6 +275,34 @@ TEST_F(Transfer, ReaderThatStartsTooLateToSeeTheStopIsStillStopped) {
     EXPECT_EQ(controller_->Frames().size(), 3u);
 }
 
+TEST(ReplyText, TokensAreFoundAnywhereAndCaseCounts) {
+    struct Case {
+        const char16_t* reply;
+        bool complete, confirmed, mcuDamaged, externalDamaged;
+    };
+    const Case cases[] = {
+        {u"on#\r", true, true, false, false},
+        {u"on#", false, true, false, false},
+        {u"ON#\r", true, false, false, false},
+        {u"of#\r", true, false, false, false},
+        {u"xxon#os#yy#\r", true, true, true, false},
+        {u"ol#os#\r", true, false, true, true},
+        {u"o\rn#", false, false, false, false},
+        {u"", false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Utf8FromText(c.reply));
+        const ReplyTokens tokens = ReadReplyTokens(c.reply);
+        EXPECT_EQ(ReplyComplete(c.reply), c.complete);
+        EXPECT_EQ(tokens.confirmed, c.confirmed);
+        EXPECT_EQ(tokens.mcuDamaged, c.mcuDamaged);
+        EXPECT_EQ(tokens.externalDamaged, c.externalDamaged);
+    }
+    // The reader searches on from where the last chunk could have begun a terminator.
+    EXPECT_TRUE(ReplyComplete(u"on#\r", 3));
+    EXPECT_FALSE(ReplyComplete(u"on#\r", 4));
+}
+
 TEST(ReplyText, ChunkEndsAtAZeroByteAndHighBytesAreCyrillic) {
     const std::uint8_t bytes[] = {'o', 'k', 0, 'o', 'n', '#'};
     EXPECT_EQ(ReplyChunkText(bytes, 6), u"ok");
