@@ -9,6 +9,24 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export WINEARCH=win64
 
+# Wine's launcher takes the 32-bit loader whenever wine32 is installed. On a machine whose kernel
+# runs no 32-bit code that loader cannot start, and with it no program at all, 64-bit ones
+# included: then the 64-bit loader is called directly, through a wrapper early in PATH.
+if [ -x /usr/lib/wine/wine ] && [ -x /usr/lib/wine/wine64 ] &&
+    ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    taktor_wine_bin=$taktor_repo/build/wine-bin
+    if [ ! -x "$taktor_wine_bin/wine" ]; then
+        mkdir -p "$taktor_wine_bin"
+        printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' \
+            >"$taktor_wine_bin/wine"
+        chmod +x "$taktor_wine_bin/wine"
+    fi
+    case ":$PATH:" in
+        *":$taktor_wine_bin:"*) ;;
+        *) export PATH="$taktor_wine_bin:$PATH" ;;
+    esac
+fi
+
 taktor_ensure_prefix() {
     mkdir -p "$(dirname "$WINEPREFIX")"
     (
