@@ -2,49 +2,15 @@
 // serial ports, and the last line that names one of the two known cables gives the port.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
+#include "common/list_file.h"
 #include "common/text.h"
 
 namespace taktor {
 
 constexpr char16_t kListingToolName[] = u"Kanalyst.exe";
-constexpr char16_t kPortListName[] = u"listport.txt";
-
-// An open file, read in blocks.
-class ByteSource {
-public:
-    virtual ~ByteSource() = default;
-    // Up to capacity bytes; 0 at the end of the file or on an error.
-    virtual int ReadBytes(std::uint8_t* buffer, int capacity) = 0;
-};
-
-// Lines of 8-bit text through a 4,096-byte read-ahead buffer. A line ends at LF, CR, CR LF, a
-// zero byte or the end of the file; it has no length limit and is decoded as UTF-8.
-class TextLineReader {
-public:
-    static constexpr int kReadAhead = 4096;
-
-    explicit TextLineReader(ByteSource& source) : source_(source) {}
-
-    // Reads one byte ahead and puts it back.
-    bool AtEnd();
-    Text ReadTextLine();
-
-private:
-    bool NextByte(std::uint8_t& byte);
-    void PutBack() { --position_; }
-
-    ByteSource& source_;
-    std::uint8_t buffer_[kReadAhead] = {};
-    int filled_ = 0;
-    int position_ = 0;
-};
-
-// The port name of the last cable line of the list (see CablePortOfLine), or the empty text.
-Text ScanPortList(TextLineReader& reader);
 
 // What port discovery needs of the platform.
 class DiscoveryPlatform {

@@ -281,14 +281,10 @@ TEST(ReplyText, TokensAreFoundAnywhereAndCaseCounts) {
         bool complete, confirmed, mcuDamaged, externalDamaged;
     };
     const Case cases[] = {
-        {u"on#\r", true, true, false, false},
-        {u"on#", false, true, false, false},
-        {u"ON#\r", true, false, false, false},
-        {u"of#\r", true, false, false, false},
-        {u"xxon#os#yy#\r", true, true, true, false},
-        {u"ol#os#\r", true, false, true, true},
-        {u"o\rn#", false, false, false, false},
-        {u"", false, false, false, false},
+        {u"on#\r", true, true, false, false},        {u"on#", false, true, false, false},
+        {u"ON#\r", true, false, false, false},       {u"of#\r", true, false, false, false},
+        {u"xxon#os#yy#\r", true, true, true, false}, {u"ol#os#\r", true, false, true, true},
+        {u"o\rn#", false, false, false, false},      {u"", false, false, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Utf8FromText(c.reply));

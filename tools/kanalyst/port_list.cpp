@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <utility>
 
-#include "common/list_line.h"
+#include "common/list_file.h"
 #include "common/text.h"
 
 namespace kanalyst {

@@ -28,7 +28,7 @@ enum class Cable { Unknown, Prolific, Ch340 };
 // The adapter a vendor:product pair belongs to.
 Cable RecogniseCable(const UsbId& id);
 
-// The description the configurator searches for (the cables of common/list_line.h, as UTF-8);
+// The description the configurator searches for (the cables of common/list_file.h, as UTF-8);
 // empty for an unknown adapter.
 std::string CableDescription(Cable cable);
 

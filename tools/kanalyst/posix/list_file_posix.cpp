@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/list_file.h"
+
 namespace kanalyst {
 namespace {
 
@@ -36,8 +38,8 @@ bool WriteListFile(const std::string& directory, const std::string& text) {
     if (!prefix.empty() && prefix.back() != '/') {
         prefix += '/';
     }
-    const std::string target = prefix + "listport.txt";
-    std::string pattern = prefix + "listport.txt.XXXXXX";
+    const std::string target = prefix + taktor::Utf8FromText(taktor::kPortListName);
+    std::string pattern = target + ".XXXXXX";
     std::vector<char> temp(pattern.begin(), pattern.end());
     temp.push_back('\0');
 

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include "common/list_file.h"
+#include "common/win/wide.h"
+
 namespace kanalyst {
 namespace {
 
@@ -57,7 +60,7 @@ std::wstring ExecutableDirectory() {
 }
 
 bool WriteListFile(const std::wstring& directory, const std::string& text) {
-    const std::wstring target = directory + L"listport.txt";
+    const std::wstring target = directory + taktor::Wide(taktor::kPortListName);
     // The process id keeps two tools started at once from writing into the same temporary file.
     const std::wstring temp =
         directory + L"listport." + DecimalText(GetCurrentProcessId()) + L".tmp";
