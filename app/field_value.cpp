@@ -53,6 +53,9 @@ FieldNumber ParseFieldNumber(const Text& text) {
         value = value * base + static_cast<std::uint64_t>(digit);
     }
     if (negate) {
+        // The magnitude, not the wrapped result, says whether the number is below zero: minus
+        // 2^64 - 1 wraps round to +1.
+        result.negative = value != 0 || result.overflowed;
         value = 0 - value;
     }
     result.value = static_cast<std::int64_t>(value);

@@ -10,6 +10,7 @@ namespace taktor {
 struct FieldNumber {
     std::int64_t value = 0;   // the 64-bit result, wrapped as the rule says
     bool overflowed = false;  // the digits did not fit in 64 bits, so the value wrapped
+    bool negative = false;    // a minus sign stood before a magnitude other than 0
 };
 
 // Leading blanks (space, tab), one optional sign, then decimal digits, or '$' and hexadecimal

@@ -9,7 +9,8 @@ bool FieldAccepted(const Text& text) {
         return false;
     }
     const FieldNumber number = ParseFieldNumber(text);
-    return !number.overflowed && number.value >= 0 && number.value <= kLongestPhase;
+    return !number.overflowed && !number.negative && number.value >= 0 &&
+           number.value <= kLongestPhase;
 }
 
 bool AllZero(const PhaseTexts& texts) {

@@ -19,8 +19,9 @@ constexpr Colour kValidColour = 0xFFFFFF;    // white
 
 using PhaseTexts = std::array<Text, kPhaseCount>;
 
-// A field is accepted when its text is not empty and its value lies in 0..2000. Negative values
-// and numerals that overflow 64 bits are refused, since the write would send them wrapped.
+// A field is accepted when its text is not empty and its value lies in 0..2000. Negative numbers
+// (a minus sign before a magnitude other than 0) and numerals that overflow 64 bits are refused,
+// since the write would send them wrapped, whatever the wrapped value is.
 bool FieldAccepted(const Text& text);
 
 // Every text non-empty with a value of 0.

@@ -34,7 +34,12 @@ TEST(FieldAccepted, RangeEmptinessAndMendedWrapping) {
     EXPECT_FALSE(FieldAccepted(u"-$1"));
     EXPECT_FALSE(FieldAccepted(u"18446744073709551621"));
     EXPECT_FALSE(FieldAccepted(u"18446744073709551616"));
+    // Minus 2^64 - 1 wraps round to +1 without overflowing: still a negative number.
+    EXPECT_FALSE(FieldAccepted(u"-18446744073709551615"));
+    EXPECT_FALSE(FieldAccepted(u"-$FFFFFFFFFFFFFFFF"));
+    EXPECT_FALSE(FieldAccepted(u"-%1" + Text(63, u'1')));
     EXPECT_TRUE(FieldAccepted(u"-0"));
+    EXPECT_TRUE(FieldAccepted(u"-$0"));
 }
 
 TEST(CycleAccepted, NeedsEveryFieldAndOneNonZero) {

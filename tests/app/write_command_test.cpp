@@ -218,7 +218,7 @@ TEST_F(Write, OnlyAPressWithAcceptableFieldsActs) {
     Connect("confirm");
     Run(1);
     Run(kFieldFocusGained);
-    for (const Text bad : {u"", u"70000", u"-5", u"2001"}) {
+    for (const Text bad : {u"", u"70000", u"-5", u"2001", u"-18446744073709551615"}) {
         desk_.fields[3] = bad;
         Run();
     }
