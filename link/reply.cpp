@@ -1,5 +1,7 @@
 #include "link/reply.h"
 
+#include <algorithm>
+
 namespace taktor {
 
 ReplyTokens ReadReplyTokens(const Text& reply) {
@@ -12,6 +14,17 @@ ReplyTokens ReadReplyTokens(const Text& reply) {
 
 bool ReplyComplete(const Text& reply, long from) {
     return FindText(reply, kReplyTerminator, from) > 0;
+}
+
+void ReplyCollector::Add(const std::uint8_t* bytes, int count) {
+    if (count <= 0) {
+        return;
+    }
+    reply_ += ReplyChunkText(bytes, count);
+    if (!complete_) {
+        complete_ = ReplyComplete(reply_, searchFrom_);
+        searchFrom_ = std::max<long>(1, static_cast<long>(reply_.size()));
+    }
 }
 
 Text ReplyChunkText(const std::uint8_t* bytes, int count) {

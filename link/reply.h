@@ -26,6 +26,24 @@ ReplyTokens ReadReplyTokens(const Text& reply);
 // True when the terminator begins at or after the 1-based position from in the reply.
 bool ReplyComplete(const Text& reply, long from = 1);
 
+// The reply as it arrives, chunk by chunk: each chunk's text is appended, and the terminator is
+// found also when its "#" ends one chunk and its carriage return begins the next. Searching on
+// from the end of the last chunk keeps a long reply from being searched again at every chunk.
+class ReplyCollector {
+public:
+    explicit ReplyCollector(Text& reply) : reply_(reply) { reply_.clear(); }
+
+    // Appends the text of one chunk of bytes read (ReplyChunkText).
+    void Add(const std::uint8_t* bytes, int count);
+    // The whole reply so far holds the terminator.
+    bool Complete() const { return complete_; }
+
+private:
+    Text& reply_;
+    long searchFrom_ = 1;  // no terminator starts before this position
+    bool complete_ = false;
+};
+
 // The text one chunk of reply bytes adds: the bytes up to the first zero byte, through the
 // system's 8-bit code page.
 Text ReplyChunkText(const std::uint8_t* bytes, int count);

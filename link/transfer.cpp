@@ -130,24 +130,18 @@ void FrameWriter() {
 }
 
 void ReplyReader() {
-    attempt.DeviceReply.clear();
+    ReplyCollector reply(attempt.DeviceReply);  // empties DeviceReply
     attempt.ReaderStopFlag.store(0);
     std::vector<std::uint8_t> buffer(kReceiveBufferSize);
-    long searchFrom = 1;  // no terminator starts before this position
     for (;;) {
         const std::int32_t waiting = AvailableInput(kControllerChannel);
         if (waiting > 0) {
             const std::int32_t got = ReadChannel(kControllerChannel, buffer.data(),
                                                  std::min(waiting, kReceiveBufferSize));
-            if (got > 0) {
-                attempt.DeviceReply += ReplyChunkText(buffer.data(), got);
-            }
+            reply.Add(buffer.data(), got);
         }
-        if (ReplyComplete(attempt.DeviceReply, searchFrom)) {
-            break;
-        }
-        searchFrom = std::max<long>(1, static_cast<long>(attempt.DeviceReply.size()));
-        if (attempt.ReaderStopFlag.load() == 1 || attempt.ReaderForcedStop.load()) {
+        if (reply.Complete() || attempt.ReaderStopFlag.load() == 1 ||
+            attempt.ReaderForcedStop.load()) {
             break;
         }
     }

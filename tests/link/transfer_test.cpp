@@ -299,6 +299,22 @@ TEST(ReplyText, TokensAreFoundAnywhereAndCaseCounts) {
     EXPECT_FALSE(ReplyComplete(u"on#\r", 4));
 }
 
+TEST(ReplyText, TerminatorIsFoundWhereverTheReadsSplitIt) {
+    const std::string bytes = "noise on#\r tail";
+    for (std::size_t first = 0; first <= bytes.size(); ++first) {
+        for (std::size_t second = first; second <= bytes.size(); ++second) {
+            Text reply = u"old";
+            ReplyCollector collector(reply);
+            const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+            collector.Add(data, static_cast<int>(first));
+            collector.Add(data + first, static_cast<int>(second - first));
+            collector.Add(data + second, static_cast<int>(bytes.size() - second));
+            EXPECT_TRUE(collector.Complete()) << first << " " << second;
+            EXPECT_EQ(reply, u"noise on#\r tail");
+        }
+    }
+}
+
 TEST(ReplyText, ChunkEndsAtAZeroByteAndHighBytesAreCyrillic) {
     const std::uint8_t bytes[] = {'o', 'k', 0, 'o', 'n', '#'};
     EXPECT_EQ(ReplyChunkText(bytes, 6), u"ok");
