@@ -4,6 +4,7 @@
 #include "app/ui_event.h"
 #include "link/serial_channel.h"
 #include "link/transfer.h"
+#include "link/worker.h"
 
 namespace taktor {
 
@@ -66,7 +67,6 @@ void SendUntilDone(WriteCommandServices& services) {
 
 void CloseControllerChannel() {
     if (IsChannelOpen(kControllerChannel)) {
-        FinishPendingWriter();  // never close the port under a write in progress
         CloseChannel(kControllerChannel);
     }
 }
@@ -82,6 +82,7 @@ void WriteCommand(int type, WriteCommandServices& services) {
     if (!CycleAccepted(ReadPhaseTexts(services.fields))) {
         return;
     }
+    StartGracePeriod();
     services.wait.ShowWaitWindow();
     const Text port = services.ports.FindCablePort();
     if (port.empty()) {

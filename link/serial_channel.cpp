@@ -9,6 +9,7 @@
 
 #include "link/serial_device.h"
 #include "link/testing/serial_testing.h"
+#include "link/worker.h"
 
 namespace taktor {
 
@@ -20,7 +21,8 @@ constexpr Text::size_type kMaxPortNameLength = 59;
 
 // Every operation copies the device pointer under the lock and works on its copy outside it, so
 // closing a channel while another thread is inside a read or write only empties the entry; the
-// port itself closes when the last of those operations returns.
+// port itself closes when the last of those operations returns. No device is opened or closed
+// under the lock.
 struct ChannelTable {
     std::recursive_mutex lock;
     std::vector<std::shared_ptr<SerialDevice>> entries;
@@ -30,6 +32,16 @@ struct ChannelTable {
 ChannelTable& Table() {
     static ChannelTable table;
     return table;
+}
+
+// Drops the table's reference to a device that left it. The port closes now, unless an
+// operation on another thread still uses the device; then it closes when that operation returns.
+// Closing runs on a worker within the grace period: a close that hangs in the driver is left to
+// finish on its own, and the port stays taken until it does.
+void Release(std::shared_ptr<SerialDevice> device) {
+    if (device) {
+        RunWithGrace([device = std::move(device)]() mutable { device.reset(); });
+    }
 }
 
 std::shared_ptr<SerialDevice> FindDevice(int channel) {
@@ -71,24 +83,29 @@ ChannelHandle OpenChannel(int channel, const Text* portName, const LineSettings&
         std::lock_guard<std::recursive_mutex> guard(table.lock);
         opener = table.opener;
     }
-    // Opening and configuring may take a while on a real driver: not under the lock.
-    std::shared_ptr<SerialDevice> device =
-        opener ? opener(path, settings) : OpenSerialDevice(path, settings);
-    if (!device) {
+    // Opening and configuring may take a while on a real driver, and hang in a broken one: on a
+    // worker, not under the lock. A device that an abandoned open gets after all is closed again
+    // by that worker.
+    auto opened = std::make_shared<std::shared_ptr<SerialDevice>>();
+    const bool ended = RunWithGrace([opened, opener, path, settings] {
+        *opened = opener ? opener(path, settings) : OpenSerialDevice(path, settings);
+    });
+    if (!ended || !*opened) {
         return 0;
     }
+    std::shared_ptr<SerialDevice> device = std::move(*opened);
     const ChannelHandle handle = device->Handle();
 
-    std::lock_guard<std::recursive_mutex> guard(table.lock);
-    const auto index = static_cast<std::size_t>(channel);
-    if (index >= table.entries.size()) {
-        table.entries.resize(index + 1);
+    std::shared_ptr<SerialDevice> replaced;
+    {
+        std::lock_guard<std::recursive_mutex> guard(table.lock);
+        const auto index = static_cast<std::size_t>(channel);
+        if (index >= table.entries.size()) {
+            table.entries.resize(index + 1);
+        }
+        replaced = std::exchange(table.entries[index], std::move(device));
     }
-    std::shared_ptr<SerialDevice>& entry = table.entries[index];
-    if (entry) {
-        CloseChannel(channel);
-    }
-    entry = std::move(device);
+    Release(std::move(replaced));
     return handle;
 }
 
@@ -107,25 +124,26 @@ int IsChannelOpen(int channel) {
 
 void CloseChannel(int channel) {
     ChannelTable& table = Table();
-    std::lock_guard<std::recursive_mutex> guard(table.lock);
-    if (channel < 0 || static_cast<std::size_t>(channel) >= table.entries.size()) {
-        return;
+    std::shared_ptr<SerialDevice> device;
+    {
+        std::lock_guard<std::recursive_mutex> guard(table.lock);
+        if (channel < 0 || static_cast<std::size_t>(channel) >= table.entries.size()) {
+            return;
+        }
+        device = std::move(table.entries[static_cast<std::size_t>(channel)]);
     }
-    // Dropping the table's reference closes the port now, unless an operation on another thread
-    // still holds one; then it closes when that operation returns.
-    std::shared_ptr<SerialDevice> device =
-        std::move(table.entries[static_cast<std::size_t>(channel)]);
-    table.entries[static_cast<std::size_t>(channel)].reset();
-    device.reset();
+    Release(std::move(device));
 }
 
 void CloseAllChannels() {
     ChannelTable& table = Table();
-    std::lock_guard<std::recursive_mutex> guard(table.lock);
-    for (std::size_t i = 0; i < table.entries.size(); ++i) {
-        if (table.entries[i]) {
-            CloseChannel(static_cast<int>(i));
-        }
+    std::size_t count = 0;
+    {
+        std::lock_guard<std::recursive_mutex> guard(table.lock);
+        count = table.entries.size();
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        CloseChannel(static_cast<int>(i));
     }
 }
 
@@ -154,10 +172,10 @@ std::int32_t WriteChannel(int channel, const void* buffer, std::int32_t length) 
     return device ? device->Write(buffer, length) : 0;
 }
 
-void CancelChannelIo(int channel, IoSide side) {
+void CancelChannelIo(int channel) {
     const std::shared_ptr<SerialDevice> device = FindDevice(channel);
     if (device) {
-        device->Cancel(side);
+        device->Cancel();
     }
 }
 

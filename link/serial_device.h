@@ -22,7 +22,7 @@ public:
     virtual std::int32_t Write(const void* buffer, std::int32_t length) = 0;
 
     // See CancelChannelIo and ResumeChannelIo. Safe to call from any thread at any time.
-    virtual void Cancel(IoSide side) = 0;
+    virtual void Cancel() = 0;
     virtual void Resume() = 0;
 };
 

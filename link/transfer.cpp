@@ -3,18 +3,16 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
+#include <initializer_list>
 #include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "link/reply.h"
 #include "link/serial_channel.h"
 #include "link/testing/transfer_testing.h"
+#include "link/worker.h"
 
 namespace taktor {
 
@@ -22,85 +20,36 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// A worker thread whose end can be awaited with a time-out. A worker is never killed: one that
-// must be stopped has its channel operation cancelled and is then joined.
-class Worker {
-public:
-    Worker() = default;
-    Worker(Worker&&) = default;
-    Worker& operator=(Worker&& other) {
-        Join();
-        shared_ = std::move(other.shared_);
-        thread_ = std::move(other.thread_);
-        return *this;
-    }
-    ~Worker() { Join(); }
+// What one ReplyReader shares with the main thread. Each reader has its own, held by both
+// through a shared pointer: a reader left inside the channel can never write into the reply of
+// a later attempt, and what it holds is freed when it ends.
+struct ReaderShared {
+    // The reply as this reader collects it; the main thread takes it as DeviceReply only once
+    // the reader has ended by itself.
+    Text reply;
 
-    // False when no thread could be started.
-    bool Start(std::function<void()> body) {
-        auto shared = std::make_shared<Shared>();
-        try {
-            thread_ = std::thread([shared, body = std::move(body)] {
-                body();
-                std::lock_guard<std::mutex> lock(shared->mutex);
-                shared->done = true;
-                shared->ended.notify_all();
-            });
-        } catch (const std::system_error&) {
-            return false;
-        }
-        shared_ = std::move(shared);
-        return true;
-    }
-
-    // True when the worker has ended (or there is none) within the time-out.
-    bool WaitFor(milliseconds timeout) {
-        if (!shared_) {
-            return true;
-        }
-        std::unique_lock<std::mutex> lock(shared_->mutex);
-        return shared_->ended.wait_for(lock, timeout, [this] { return shared_->done; });
-    }
-
-    void Join() {
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-        shared_.reset();
-    }
-
-private:
-    struct Shared {
-        std::mutex mutex;
-        std::condition_variable ended;
-        bool done = false;
-    };
-    std::shared_ptr<Shared> shared_;
-    std::thread thread_;
-};
-
-// The attempt's process-wide state, in one place. Each item is written by one thread at a time,
-// in an order fixed by thread start, thread end and the attempt's waits; only the two stop flags
-// are written by one thread while another reads them, so those are atomic.
-struct AttemptState {
-    // The frame of the current attempt: allocated at start-up, written by the main thread before
-    // FrameWriter starts, then only read by FrameWriter.
-    std::unique_ptr<FrameWords> FrameStorage;
-
-    // The reply text: emptied by ReplyReader when it starts and appended to while it runs; read
-    // by the main thread only after the reader has ended by itself.
-    Text DeviceReply;
-
-    // Set to 0 by ReplyReader when it starts and to 1 by the main thread when the reader has had
+    // Set to 0 by the reader when it starts and to 1 by the main thread when the reader has had
     // its time; each poll must see the latest store.
     std::atomic<int> ReaderStopFlag{0};
 
     // Set by the main thread when the reader must be stopped by force. Unlike ReaderStopFlag the
     // reader never clears it, so a reader that started too late to see the stop still ends.
-    std::atomic<bool> ReaderForcedStop{false};
+    std::atomic<bool> forcedStop{false};
+};
 
-    // A FrameWriter that a stalled attempt left finishing its write.
-    Worker PendingWriter;
+// The attempt's process-wide state, main thread only. The workers get copies of what they need
+// (the frame's bytes, their ReaderShared), never a reference into this.
+struct AttemptState {
+    // The frame of the current attempt: allocated at start-up, written before FrameWriter
+    // starts with a copy of its bytes.
+    std::unique_ptr<FrameWords> FrameStorage;
+
+    // The reply of the last reader that ended by itself.
+    Text DeviceReply;
+
+    // Workers that did not end when stopped: they are still inside a channel operation that the
+    // driver has not finished. No attempt uses the channel while one of them runs.
+    std::vector<Worker> leftInChannel;
 
     // Runs in the reader thread before the reader itself (tests only).
     std::function<void()> ReaderStartHook;
@@ -122,16 +71,15 @@ const Text kExternalDamageText =
     u"Для повтора операции нажмите “ДА”\n"
     u"Для разрыва связи нажмите “НЕТ”\n";
 
-void FrameWriter() {
+void FrameWriter(const ParameterFrame& bytes) {
     if (IsChannelOpen(kControllerChannel)) {
-        const ParameterFrame bytes = WireBytes(*attempt.FrameStorage);
         WriteChannel(kControllerChannel, bytes.data(), kFrameBytes);
     }
 }
 
-void ReplyReader() {
-    ReplyCollector reply(attempt.DeviceReply);  // empties DeviceReply
-    attempt.ReaderStopFlag.store(0);
+void ReplyReader(ReaderShared& shared) {
+    ReplyCollector reply(shared.reply);  // empties the reply
+    shared.ReaderStopFlag.store(0);
     std::vector<std::uint8_t> buffer(kReceiveBufferSize);
     for (;;) {
         const std::int32_t waiting = AvailableInput(kControllerChannel);
@@ -140,24 +88,52 @@ void ReplyReader() {
                                                  std::min(waiting, kReceiveBufferSize));
             reply.Add(buffer.data(), got);
         }
-        if (reply.Complete() || attempt.ReaderStopFlag.load() == 1 ||
-            attempt.ReaderForcedStop.load()) {
+        if (reply.Complete() || shared.ReaderStopFlag.load() == 1 || shared.forcedStop.load()) {
             break;
         }
     }
 }
 
-// Drops whatever is waiting on the line, so that bytes left from an earlier exchange can never
-// confirm this one.
-void DrainInput() {
-    std::vector<std::uint8_t> buffer(kReceiveBufferSize);
-    for (int read = 0; read < kMaxDrainReads; ++read) {
-        const std::int32_t waiting = AvailableInput(kControllerChannel);
-        if (waiting <= 0) {
-            break;
+// True while a worker of an earlier attempt is still inside the channel.
+bool ChannelStuck() {
+    auto& left = attempt.leftInChannel;
+    left.erase(std::remove_if(left.begin(), left.end(),
+                              [](const Worker& worker) { return !worker.Running(); }),
+               left.end());
+    return !left.empty();
+}
+
+// Cancels the channel's operations and waits for the workers within the grace period. One that
+// has not ended then is left inside the channel (link/worker.h).
+void StopWorkers(std::initializer_list<Worker*> workers) {
+    CancelChannelIo(kControllerChannel);
+    for (Worker* worker : workers) {
+        if (!WaitWithGrace(*worker)) {
+            attempt.leftInChannel.push_back(std::move(*worker));
         }
-        ReadChannel(kControllerChannel, buffer.data(), std::min(waiting, kReceiveBufferSize));
     }
+}
+
+// Drops whatever is waiting on the line, so that bytes left from an earlier exchange can never
+// confirm this one. On a worker, since a status query may hang in a broken driver. False when
+// the drain did not end.
+bool DrainInput() {
+    Worker drainer;
+    const bool started = drainer.Start([] {
+        std::vector<std::uint8_t> buffer(kReceiveBufferSize);
+        for (int read = 0; read < kMaxDrainReads; ++read) {
+            const std::int32_t waiting = AvailableInput(kControllerChannel);
+            if (waiting <= 0) {
+                break;
+            }
+            ReadChannel(kControllerChannel, buffer.data(), std::min(waiting, kReceiveBufferSize));
+        }
+    });
+    if (started && WaitWithGrace(drainer)) {
+        return true;
+    }
+    StopWorkers({&drainer});
+    return false;
 }
 
 void AskAboutDamage(const Text& text, MessageDialog& messages, TransferResult& result) {
@@ -179,10 +155,6 @@ void ReleaseFrameStorage() {
     attempt.FrameStorage.reset();
 }
 
-void FinishPendingWriter() {
-    attempt.PendingWriter.Join();
-}
-
 void SetReaderStartHook(std::function<void()> hook) {
     attempt.ReaderStartHook = std::move(hook);
 }
@@ -192,7 +164,6 @@ Text LastDeviceReply() {
 }
 
 TransferResult TransferAttempt(const PhaseDurations& durations, MessageDialog& messages) {
-    FinishPendingWriter();
     if (!attempt.FrameStorage) {
         AllocateFrameStorage();
     }
@@ -200,47 +171,51 @@ TransferResult TransferAttempt(const PhaseDurations& durations, MessageDialog& m
     if (!IsChannelOpen(kControllerChannel)) {
         return TransferResult::Aborted;
     }
+    if (ChannelStuck()) {
+        return TransferResult::Stalled;  // nothing more goes into a channel a driver holds up
+    }
     ResumeChannelIo(kControllerChannel);
-    DrainInput();
+    if (!DrainInput()) {
+        return TransferResult::Stalled;
+    }
 
+    const ParameterFrame bytes = WireBytes(*attempt.FrameStorage);
+    const auto shared = std::make_shared<ReaderShared>();
     Worker writer;
     Worker reader;
-    if (!writer.Start(FrameWriter)) {
+    if (!writer.Start([bytes] { FrameWriter(bytes); })) {
         return TransferResult::Unconfirmed;  // nothing was sent
     }
-    attempt.ReaderForcedStop.store(false);
-    if (!reader.Start([hook = attempt.ReaderStartHook] {
+    if (!reader.Start([shared, hook = attempt.ReaderStartHook] {
             if (hook) {
                 hook();
             }
-            ReplyReader();
+            ReplyReader(*shared);
         })) {
         // Without a reader there is no reply to judge; the last one must not stand in for it.
-        writer.Join();
+        if (!writer.WaitFor(milliseconds(kWorkerWaitMs))) {
+            StopWorkers({&writer});
+        }
         return TransferResult::Unconfirmed;
     }
 
     if (!reader.WaitFor(milliseconds(kWorkerWaitMs))) {
-        attempt.ReaderStopFlag.store(1);
+        shared->ReaderStopFlag.store(1);
         if (!reader.WaitFor(milliseconds(kWorkerWaitMs))) {
             // The reader hangs inside the channel, or started so late that it cleared the stop
-            // flag after it was set: stop it, cancel its operation and join it. The writer
-            // finishes its write on its own; the next use of the channel waits for it.
-            attempt.ReaderForcedStop.store(true);
-            CancelChannelIo(kControllerChannel, IoSide::Input);
-            reader.Join();
-            attempt.PendingWriter = std::move(writer);
+            // flag after it was set. The forced stop reaches the one, the cancellation the
+            // other; the writer is stopped with it, so that no write is left in progress.
+            shared->forcedStop.store(true);
+            StopWorkers({&reader, &writer});
             return TransferResult::Stalled;
         }
     }
-    reader.Join();
     if (!writer.WaitFor(milliseconds(kWorkerWaitMs))) {
-        CancelChannelIo(kControllerChannel, IoSide::Output);
-        writer.Join();
+        StopWorkers({&writer});
         return TransferResult::Stalled;
     }
-    writer.Join();
 
+    attempt.DeviceReply = std::move(shared->reply);
     const ReplyTokens tokens = ReadReplyTokens(attempt.DeviceReply);
     TransferResult result =
         tokens.confirmed ? TransferResult::Confirmed : TransferResult::Unconfirmed;

@@ -26,11 +26,10 @@ void AllocateFrameStorage();
 void ReleaseFrameStorage();
 
 // Sends the durations to the controller on the controller channel, which the caller has opened,
-// and classifies its reply. May ask the damage questions through messages.
+// and classifies its reply. May ask the damage questions through messages. Apart from those,
+// waits at most 900 ms plus what it takes of the grace period (link/worker.h); a worker that
+// must be stopped has the channel's operations cancelled, and both workers end (or are left
+// inside the channel) before it returns, so that no write is ever in progress after it.
 TransferResult TransferAttempt(const PhaseDurations& durations, MessageDialog& messages);
-
-// Waits for a frame writer that a stalled attempt left finishing its write (bounded by the
-// channel's write time-out). Called before the channel is used again or closed.
-void FinishPendingWriter();
 
 }  // namespace taktor

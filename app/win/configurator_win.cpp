@@ -8,6 +8,7 @@
 #include "assets/resource_ids.h"
 #include "link/serial_channel.h"
 #include "link/transfer.h"
+#include "link/worker.h"
 #include "link/win/discovery_win.h"
 
 namespace taktor {
@@ -61,7 +62,7 @@ void Configurator::ConfirmExit() {
 }
 
 void Configurator::ShutDown() {
-    FinishPendingWriter();
+    StartGracePeriod();
     CloseAllChannels();
     if (state_.WaitWindow != nullptr) {
         layer_.CloseWindow(state_.WaitWindow);

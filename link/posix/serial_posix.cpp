@@ -25,8 +25,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A pipe whose read end stays readable while its side is cancelled: it sits in the poll set of
-// every wait of that side.
+// A pipe whose read end stays readable while the device is cancelled: it sits in the poll set
+// of every wait.
 class CancelSignal {
 public:
     CancelSignal() {
@@ -79,12 +79,12 @@ public:
     explicit PosixSerialDevice(int fd) : fd_(fd) {}
     ~PosixSerialDevice() override { close(fd_); }
 
-    bool Ready() const { return input_.Valid() && output_.Valid(); }
+    bool Ready() const { return cancel_.Valid(); }
 
     ChannelHandle Handle() const override { return static_cast<ChannelHandle>(fd_) + 1; }
 
     std::int32_t QueuedInput() override {
-        if (input_.IsSet()) {
+        if (cancel_.IsSet()) {
             return 0;
         }
         int count = 0;
@@ -98,7 +98,7 @@ public:
         auto* bytes = static_cast<unsigned char*>(buffer);
         std::int32_t done = 0;
         while (done < length) {
-            if (input_.IsSet()) {
+            if (cancel_.IsSet()) {
                 return 0;
             }
             const ssize_t n = read(fd_, bytes + done, static_cast<std::size_t>(length - done));
@@ -114,7 +114,7 @@ public:
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
                 return 0;  // EIO after a hang-up, or another failure
             }
-            pollfd fds[2] = {{fd_, POLLIN, 0}, {input_.PollFd(), POLLIN, 0}};
+            pollfd fds[2] = {{fd_, POLLIN, 0}, {cancel_.PollFd(), POLLIN, 0}};
             const int ready = poll(fds, 2, -1);
             if (ready < 0 && errno != EINTR) {
                 return 0;
@@ -132,7 +132,7 @@ public:
             Clock::now() + std::chrono::milliseconds(100 * static_cast<std::int64_t>(length) + 10);
         std::int32_t done = 0;
         while (done < length) {
-            if (output_.IsSet()) {
+            if (cancel_.IsSet()) {
                 return 0;
             }
             const ssize_t n = write(fd_, bytes + done, static_cast<std::size_t>(length - done));
@@ -150,7 +150,7 @@ public:
             if (left.count() <= 0) {
                 break;
             }
-            pollfd fds[2] = {{fd_, POLLOUT, 0}, {output_.PollFd(), POLLIN, 0}};
+            pollfd fds[2] = {{fd_, POLLOUT, 0}, {cancel_.PollFd(), POLLIN, 0}};
             const int wait = left.count() > INT_MAX ? INT_MAX : static_cast<int>(left.count());
             const int ready = poll(fds, 2, wait);
             if (ready < 0 && errno != EINTR) {
@@ -163,22 +163,20 @@ public:
         return done;
     }
 
-    void Cancel(IoSide side) override {
+    void Cancel() override {
         std::lock_guard<std::mutex> guard(signalLock_);
-        (side == IoSide::Input ? input_ : output_).Set();
+        cancel_.Set();
     }
 
     void Resume() override {
         std::lock_guard<std::mutex> guard(signalLock_);
-        input_.Clear();
-        output_.Clear();
+        cancel_.Clear();
     }
 
 private:
     int fd_;
     std::mutex signalLock_;
-    CancelSignal input_;
-    CancelSignal output_;
+    CancelSignal cancel_;
 };
 
 // Raises or lowers RTS when the line is not under hardware handshake. Pseudo-terminals have no

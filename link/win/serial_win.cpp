@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <memory>
 #include <string>
 
 #include "link/line_settings.h"
@@ -47,49 +48,47 @@ void ConfigToDcb(const PortConfig& config, DCB& dcb) {
     dcb.XoffLim = config.xoffLim;
 }
 
-// The event of one overlapped operation, closed on every way out.
-class OperationEvent {
+// One overlapped operation: its record and event on the heap, closed on every way out, and
+// left only when the driver has finished with them.
+class Operation {
 public:
-    OperationEvent() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~OperationEvent() {
-        if (event_ != nullptr) {
-            CloseHandle(event_);
+    Operation() { record_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+    ~Operation() {
+        if (record_.hEvent != nullptr) {
+            CloseHandle(record_.hEvent);
         }
     }
-    OperationEvent(const OperationEvent&) = delete;
-    OperationEvent& operator=(const OperationEvent&) = delete;
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
 
-    HANDLE Get() const { return event_; }
+    bool Ready() const { return record_.hEvent != nullptr; }
+    OVERLAPPED* Record() { return &record_; }
 
 private:
-    HANDLE event_;
+    OVERLAPPED record_{};
 };
 
 class WinSerialDevice : public SerialDevice {
 public:
-    explicit WinSerialDevice(HANDLE handle) : handle_(handle) {
-        for (HANDLE& event : cancel_) {
-            event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        }
-    }
+    explicit WinSerialDevice(HANDLE handle)
+        : handle_(handle), cancel_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
     ~WinSerialDevice() override {
         CloseHandle(handle_);
-        for (HANDLE event : cancel_) {
-            if (event != nullptr) {
-                CloseHandle(event);
-            }
+        if (cancel_ != nullptr) {
+            CloseHandle(cancel_);
         }
     }
 
-    bool Ready() const { return cancel_[0] != nullptr && cancel_[1] != nullptr; }
-    HANDLE Port() const { return handle_; }
+    bool Ready() const { return cancel_ != nullptr; }
 
     ChannelHandle Handle() const override { return reinterpret_cast<ChannelHandle>(handle_); }
 
     std::int32_t QueuedInput() override {
-        if (IsCancelled(IoSide::Input)) {
+        if (IsCancelled()) {
             return 0;
         }
+        // On a handle opened for overlapped I/O the status query is an operation of the handle
+        // too, so the CancelIoEx of Cancel ends one that hangs in the driver.
         DWORD errors = 0;
         COMSTAT status{};
         if (!ClearCommError(handle_, &errors, &status)) {
@@ -144,69 +143,66 @@ public:
         return done;
     }
 
-    void Cancel(IoSide side) override { SetEvent(cancel_[Index(side)]); }
-
-    void Resume() override {
-        ResetEvent(cancel_[0]);
-        ResetEvent(cancel_[1]);
+    void Cancel() override {
+        SetEvent(cancel_);
+        CancelIoEx(handle_, nullptr);
     }
+
+    void Resume() override { ResetEvent(cancel_); }
 
 private:
     enum class Outcome { Complete, TimedOut, Cancelled, Failed };
 
-    static int Index(IoSide side) { return side == IoSide::Input ? 0 : 1; }
+    bool IsCancelled() const { return WaitForSingleObject(cancel_, 0) == WAIT_OBJECT_0; }
 
-    bool IsCancelled(IoSide side) const {
-        return WaitForSingleObject(cancel_[Index(side)], 0) == WAIT_OBJECT_0;
-    }
-
-    // One overlapped read or write, waited for until it completes, the wait runs out or its side
-    // is cancelled. A pending operation is cancelled and waited for before its buffer is left.
+    // One overlapped read or write, waited for until it completes, the wait runs out or the
+    // device is cancelled. A pending operation is cancelled and its end waited for before its
+    // buffer and record are left: a driver that never ends it keeps this thread here, and the
+    // transfer attempt abandons the thread (link/worker.h).
     Outcome Transfer(bool writing, unsigned char* buffer, DWORD count, DWORD timeout,
                      DWORD& transferred) {
         transferred = 0;
-        const IoSide side = writing ? IoSide::Output : IoSide::Input;
-        if (IsCancelled(side)) {
+        if (IsCancelled()) {
             return Outcome::Cancelled;
         }
-        OperationEvent event;
-        if (event.Get() == nullptr) {
+        const auto operation = std::make_unique<Operation>();
+        if (!operation->Ready()) {
             return Outcome::Failed;
         }
-        OVERLAPPED ov{};
-        ov.hEvent = event.Get();
-        const BOOL started = writing ? WriteFile(handle_, buffer, count, nullptr, &ov)
-                                     : ReadFile(handle_, buffer, count, nullptr, &ov);
+        OVERLAPPED* record = operation->Record();
+        const BOOL started = writing ? WriteFile(handle_, buffer, count, nullptr, record)
+                                     : ReadFile(handle_, buffer, count, nullptr, record);
         if (!started && GetLastError() != ERROR_IO_PENDING) {
             return Outcome::Failed;
         }
 
         Outcome outcome = Outcome::Complete;
         if (!started) {
-            const HANDLE waits[2] = {ov.hEvent, cancel_[Index(side)]};
+            const HANDLE waits[2] = {record->hEvent, cancel_};
             const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, timeout);
             if (woken != WAIT_OBJECT_0) {
                 outcome = woken == WAIT_OBJECT_0 + 1 ? Outcome::Cancelled
                           : woken == WAIT_TIMEOUT    ? Outcome::TimedOut
                                                      : Outcome::Failed;
-                CancelIoEx(handle_, &ov);
+                CancelIoEx(handle_, record);
             }
         }
-        // Waits for the end of the operation even after a cancellation: the buffer and the
-        // overlapped record must outlive it.
-        if (GetOverlappedResult(handle_, &ov, &transferred, TRUE)) {
+        if (GetOverlappedResult(handle_, record, &transferred, TRUE)) {
             return outcome;
         }
         const DWORD error = GetLastError();
         if (outcome != Outcome::Complete) {
             return outcome;
         }
+        if (error == ERROR_OPERATION_ABORTED && IsCancelled()) {
+            return Outcome::Cancelled;
+        }
         // A driver's write time-out shows as this error, with the count written so far.
         return writing && error == ERROR_SEM_TIMEOUT ? Outcome::TimedOut : Outcome::Failed;
     }
 
     HANDLE handle_;
-    HANDLE cancel_[2] = {nullptr, nullptr};
+    HANDLE cancel_;
 };
 
 }  // namespace

@@ -231,16 +231,64 @@ TEST_F(Write, OnlyAPressWithAcceptableFieldsActs) {
 
 TEST_F(Write, StalledAttemptsNeverLeaveAWriteBehind) {
     auto line = std::make_shared<FakeLine>();
-    line->writeTime = 700ms;  // outlives the attempt that left it
-    SetSerialDeviceOpener(
-        [line](const Text&, const LineSettings&) { return std::make_unique<FakeDevice>(line); });
+    line->writeTime = 700ms;  // outlives the reader's time
+    OpenFakeDevicesOn(line);
     desk_.port = u"COM1";
     Run();
     ExpectResult(kFailureTitle, kNoAnswerText, 16);
     std::lock_guard<std::mutex> guard(line->mutex);
     EXPECT_EQ(line->writesStarted, 6);
-    EXPECT_EQ(line->writesFinished, 6);  // the last one was waited for before the port closed
-    EXPECT_EQ(line->inputCancels, 6);
+    EXPECT_EQ(line->writesFinished, 6);  // each stopped with its attempt
+    EXPECT_EQ(line->cancels, 6);
+    EXPECT_TRUE(line->closed);
+}
+
+// Whatever the driver holds up, the command ends within six attempts of 900 ms plus the grace
+// period; the port closes once the driver lets go, and until then it counts as taken.
+TEST_F(Write, DeafDriverEndsTheCommandWithinItsBound) {
+    using Queries = FakeLine::Queries;
+    struct Case {
+        const char* what;
+        Queries queries;
+        bool deafWrites;
+    };
+    const Case cases[] = {
+        {"status query before the frame", Queries::Deaf, false},
+        {"status query during the write", Queries::DeafWhileWriting, false},
+        {"write", Queries::Answer, true},
+    };
+    const Millis bound = 6 * 3 * kWorkerWaitMs * 1ms + kGracePeriod;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto line = std::make_shared<FakeLine>();
+        line->queries = c.queries;
+        line->deafWrites = c.deafWrites;
+        OpenFakeDevicesOn(line);
+        desk_ = Desk();
+        desk_.port = u"COM1";
+        auto start = Clock::now();
+        Run();
+        EXPECT_LT(MillisSince(start), bound + 1s);  // 1 s for a busy machine
+        ExpectResult(kFailureTitle, kNoAnswerText, 16);
+        EXPECT_EQ(desk_.shown.size(), 1u);
+        EXPECT_FALSE(line->Locked([](FakeLine& l) { return l.closed; }));
+
+        // Held by the driver: a new write fails at once with the port taken.
+        desk_ = Desk();
+        desk_.port = u"COM1";
+        start = Clock::now();
+        Run();
+        EXPECT_LT(MillisSince(start), 1s);
+        ExpectResult(kFailureTitle, kPortBusyText, 16);
+
+        line->LetGo();
+        std::unique_lock<std::mutex> lock(line->mutex);
+        EXPECT_TRUE(line->changed.wait_for(lock, 5s, [&] { return line->closed; }));
+        lock.unlock();
+        StartGracePeriod();
+        ASSERT_GE(OpenControllerOn("COM1"), 1);
+        CloseChannel(kControllerChannel);
+    }
 }
 
 }  // namespace

@@ -90,10 +90,7 @@ public:
         journal_.Add("write " + std::to_string(id_));
         return length;
     }
-    void Cancel(IoSide side) override {
-        journal_.Add(std::string(side == IoSide::Input ? "cancel-input " : "cancel-output ") +
-                     std::to_string(id_));
-    }
+    void Cancel() override { journal_.Add("cancel " + std::to_string(id_)); }
     void Resume() override { journal_.Add("resume " + std::to_string(id_)); }
 
     std::int32_t queued = 0;
@@ -150,10 +147,10 @@ TEST_F(ChannelTable, OpenStoresTheDeviceAndForwardsOperations) {
     char buffer[18] = {};
     EXPECT_EQ(ReadChannel(0, buffer, 5), 5);
     EXPECT_EQ(WriteChannel(0, buffer, 18), 18);
-    CancelChannelIo(0, IoSide::Output);
+    CancelChannelIo(0);
     ResumeChannelIo(0);
     EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\COM3", "queued 1", "read 1", "write 1",
-                                           "cancel-output 1", "resume 1"}));
+                                           "cancel 1", "resume 1"}));
 }
 
 TEST_F(ChannelTable, ZeroLengthsAndNegativeQueueCountsTouchNothing) {
@@ -206,7 +203,7 @@ TEST_F(ChannelTable, OperationsOnChannelsNotOpen) {
         EXPECT_EQ(AvailableInput(channel), 0) << channel;
         EXPECT_EQ(ReadChannel(channel, buffer, 4), 0) << channel;
         EXPECT_EQ(WriteChannel(channel, buffer, 4), 0) << channel;
-        CancelChannelIo(channel, IoSide::Input);
+        CancelChannelIo(channel);
         ResumeChannelIo(channel);
         CloseChannel(channel);
     }

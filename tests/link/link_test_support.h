@@ -15,6 +15,7 @@
 #include "link/serial_device.h"
 #include "link/testing/serial_testing.h"
 #include "link/transfer.h"
+#include "link/worker.h"
 
 namespace taktor {
 
@@ -68,53 +69,86 @@ inline ChannelHandle OpenControllerOn(const std::string& path) {
     return OpenChannel(kControllerChannel, &name, kControllerLineSettings);
 }
 
-// A clean channel table with the platform's backend, closed again at the end of the test.
+// A clean channel table with the platform's backend and a new grace period, closed again at
+// the end of the test.
 class ChannelScope {
 public:
     ChannelScope() {
         SetSerialDeviceOpener(nullptr);
         InitChannelTable();
         AllocateFrameStorage();
+        StartGracePeriod();
     }
     ~ChannelScope() {
-        FinishPendingWriter();
+        StartGracePeriod();
         CloseAllChannels();
         SetSerialDeviceOpener(nullptr);
     }
 };
 
-// A port whose status query, made while a write is in progress, hangs until its input side is
-// cancelled, as one queued behind a write on a synchronous Windows handle does; its writes take a
-// set time.
+// A port whose operations the test holds up. Its writes take a set time unless cancelled. Its
+// status queries answer at once, or hang while a write is in progress until the port is
+// cancelled (as one queued behind a write on a synchronous Windows handle does). A deaf
+// operation hangs, cancelled or not, until the test lets it go: a driver that never completes a
+// cancelled operation.
 struct FakeLine {
+    enum class Queries { Answer, HangWhileWriting, DeafWhileWriting, Deaf };
+
     std::mutex mutex;
     std::condition_variable changed;
-    bool hangQueries = true;
-    bool inputCancelled = false;
-    bool outputCancelled = false;
-    int inputCancels = 0;
+    Queries queries = Queries::HangWhileWriting;
+    bool deafWrites = false;
+    bool letGo = false;  // ends every deaf operation
+    bool cancelled = false;
+    int cancels = 0;
     Millis writeTime{1500};
     int writesStarted = 0;
     int writesFinished = 0;
-    bool checkNextQuery = false;
-    bool queriedDuringWrite = false;
+    int queriesDuringWrites = 0;
+    bool closed = false;  // the device was destroyed: the port is closed
+
+    void LetGo() {
+        std::lock_guard<std::mutex> guard(mutex);
+        letGo = true;
+        changed.notify_all();
+    }
+    template <typename Read>
+    auto Locked(Read read) {
+        std::lock_guard<std::mutex> guard(mutex);
+        return read(*this);
+    }
 };
 
 class FakeDevice : public SerialDevice {
 public:
     explicit FakeDevice(std::shared_ptr<FakeLine> line) : line_(std::move(line)) {}
+    ~FakeDevice() override {
+        std::lock_guard<std::mutex> guard(line_->mutex);
+        line_->closed = true;
+        line_->changed.notify_all();
+    }
     ChannelHandle Handle() const override { return 7; }
 
     std::int32_t QueuedInput() override {
         std::unique_lock<std::mutex> lock(line_->mutex);
-        if (line_->checkNextQuery) {
-            line_->checkNextQuery = false;
-            line_->queriedDuringWrite = line_->writesStarted != line_->writesFinished;
-        }
-        if (line_->hangQueries && line_->writesStarted != line_->writesFinished) {
-            // Bounded, so that a fault shows as a failure rather than a hung test.
-            line_->changed.wait_for(lock, std::chrono::seconds(5),
-                                    [this] { return line_->inputCancelled; });
+        const bool writing = line_->writesStarted != line_->writesFinished;
+        line_->queriesDuringWrites += writing ? 1 : 0;
+        switch (line_->queries) {
+            case FakeLine::Queries::Answer:
+                break;
+            case FakeLine::Queries::HangWhileWriting:
+                if (writing) {
+                    Hang(lock, [this] { return line_->cancelled; });
+                }
+                break;
+            case FakeLine::Queries::DeafWhileWriting:
+                if (writing) {
+                    Hang(lock, [this] { return line_->letGo; });
+                }
+                break;
+            case FakeLine::Queries::Deaf:
+                Hang(lock, [this] { return line_->letGo; });
+                break;
         }
         return 0;
     }
@@ -122,27 +156,52 @@ public:
     std::int32_t Write(const void*, std::int32_t length) override {
         std::unique_lock<std::mutex> lock(line_->mutex);
         ++line_->writesStarted;
-        line_->changed.wait_for(lock, line_->writeTime, [this] { return line_->outputCancelled; });
-        ++line_->writesFinished;
-        return length;
-    }
-    void Cancel(IoSide side) override {
-        std::lock_guard<std::mutex> guard(line_->mutex);
-        if (side == IoSide::Input) {
-            line_->inputCancelled = true;
-            ++line_->inputCancels;
+        if (line_->deafWrites) {
+            Hang(lock, [this] { return line_->letGo; });
         } else {
-            line_->outputCancelled = true;
+            line_->changed.wait_for(lock, line_->writeTime, [this] { return line_->cancelled; });
         }
+        ++line_->writesFinished;
+        line_->changed.notify_all();
+        return line_->cancelled ? 0 : length;
+    }
+    void Cancel() override {
+        std::lock_guard<std::mutex> guard(line_->mutex);
+        line_->cancelled = true;
+        ++line_->cancels;
         line_->changed.notify_all();
     }
     void Resume() override {
         std::lock_guard<std::mutex> guard(line_->mutex);
-        line_->inputCancelled = line_->outputCancelled = false;
+        line_->cancelled = false;
     }
 
 private:
+    // Bounded, so that a fault shows as a failure rather than a hung test.
+    template <typename Until>
+    void Hang(std::unique_lock<std::mutex>& lock, Until until) {
+        line_->changed.wait_for(lock, std::chrono::seconds(30), until);
+    }
+
     std::shared_ptr<FakeLine> line_;
 };
+
+// Opens FakeDevices on the line, refusing while the last one is still open, as a port opened
+// without sharing does.
+inline void OpenFakeDevicesOn(const std::shared_ptr<FakeLine>& line) {
+    line->closed = true;
+    SetSerialDeviceOpener([line](const Text&, const LineSettings&) {
+        std::unique_ptr<SerialDevice> device;
+        {
+            std::lock_guard<std::mutex> guard(line->mutex);
+            if (!line->closed) {
+                return device;
+            }
+            line->closed = false;
+        }
+        device = std::make_unique<FakeDevice>(line);
+        return device;
+    });
+}
 
 }  // namespace taktor

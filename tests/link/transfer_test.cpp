@@ -219,43 +219,57 @@ TEST_F(Transfer, WriterThatCannotSendIsCancelled) {
     EXPECT_EQ(controller_->Frames().size(), 1u);
 }
 
-TEST_F(Transfer, HungReaderIsStoppedAndItsWriterJoinedBeforeTheNextUse) {
-    auto line = std::make_shared<FakeLine>();
-    SetSerialDeviceOpener(
-        [line](const Text&, const LineSettings&) { return std::make_unique<FakeDevice>(line); });
+TEST_F(Transfer, HungReaderIsStoppedTogetherWithItsWriter) {
+    auto line = std::make_shared<FakeLine>();  // queries hang while the 1.5 s write goes on
+    OpenFakeDevicesOn(line);
     ASSERT_GE(OpenControllerOn("COM1"), 1);
-    auto Locked = [&line](auto read) {
-        std::lock_guard<std::mutex> guard(line->mutex);
-        return read(*line);
-    };
 
     EXPECT_EQ(Attempt(), Result::Stalled);
     EXPECT_GE(elapsed_, 580ms);
-    EXPECT_LT(elapsed_, 1300ms);
-    EXPECT_EQ(Locked([](FakeLine& l) { return l.inputCancels; }), 1);
-    EXPECT_EQ(Locked([](FakeLine& l) { return l.writesFinished; }), 0);  // left writing
-
-    // The next attempt waits for that write before its first use of the channel.
-    Locked([](FakeLine& l) {
-        l.hangQueries = false;
+    EXPECT_LT(elapsed_, 1300ms);  // the cancellation ended the write long before its own time
+    line->Locked([](FakeLine& l) {
+        EXPECT_EQ(l.cancels, 1);
+        EXPECT_EQ(l.writesStarted, 1);
+        EXPECT_EQ(l.writesFinished, 1);  // no write is left in progress
+        l.queries = FakeLine::Queries::Answer;
         l.writeTime = 0ms;
-        l.checkNextQuery = true;
     });
-    EXPECT_EQ(Attempt(), Result::Unconfirmed);
-    EXPECT_FALSE(Locked([](FakeLine& l) { return l.queriedDuringWrite; }));
-    EXPECT_EQ(Locked([](FakeLine& l) { return l.writesFinished; }), 2);
-    EXPECT_TRUE(messages_.shown.empty());
 
-    // So does FinishPendingWriter, which comes before the channel is closed.
-    Locked([](FakeLine& l) {
-        l.writeTime = 1500ms;
-        l.hangQueries = true;
+    // The next attempt finds the channel working again.
+    EXPECT_EQ(Attempt(), Result::Unconfirmed);
+    EXPECT_LT(elapsed_, 1s);
+    line->Locked([](FakeLine& l) {
+        EXPECT_EQ(l.writesStarted, 2);
+        EXPECT_EQ(l.writesFinished, 2);
     });
-    const auto third = Clock::now();
+    EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST_F(Transfer, WorkerLeftInADeafDriverKeepsLaterAttemptsOffTheChannel) {
+    auto line = std::make_shared<FakeLine>();
+    line->deafWrites = true;  // the write never ends, cancelled or not
+    OpenFakeDevicesOn(line);
+    ASSERT_GE(OpenControllerOn("COM1"), 1);
+
     EXPECT_EQ(Attempt(), Result::Stalled);
-    FinishPendingWriter();
-    EXPECT_EQ(Locked([](FakeLine& l) { return l.writesFinished; }), 3);
-    EXPECT_GE(MillisSince(third), 1400ms);
+    EXPECT_GE(elapsed_, 580ms);
+    EXPECT_LT(elapsed_, 600ms + kWorkerWaitMs * 1ms + kGracePeriod + 700ms);
+    EXPECT_EQ(Attempt(), Result::Stalled);  // at once, and nothing more goes to the device
+    EXPECT_LT(elapsed_, 200ms);
+    EXPECT_EQ(line->Locked([](FakeLine& l) { return l.writesStarted; }), 1);
+
+    // Closing does not wait for the driver; the port closes when the write finally ends.
+    CloseChannel(kControllerChannel);
+    EXPECT_EQ(IsChannelOpen(kControllerChannel), 0);
+    EXPECT_FALSE(line->Locked([](FakeLine& l) { return l.closed; }));
+    line->LetGo();
+    std::unique_lock<std::mutex> lock(line->mutex);
+    EXPECT_TRUE(line->changed.wait_for(lock, 5s, [&] { return line->closed; }));
+    lock.unlock();
+    StartGracePeriod();  // as the next write command does
+    ASSERT_GE(OpenControllerOn("COM1"), 1);
+    line->Locked([](FakeLine& l) { l.deafWrites = false; });
+    EXPECT_EQ(Attempt(), Result::Stalled);  // the reader hangs behind the 1.5 s write again
 }
 
 TEST_F(Transfer, ReaderThatStartsTooLateToSeeTheStopIsStillStopped) {

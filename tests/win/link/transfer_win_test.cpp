@@ -12,6 +12,8 @@
 #include "link/serial_channel.h"
 #include "link/testing/transfer_testing.h"
 #include "link/transfer.h"
+#include "link/worker.h"
+#include "tests/link/link_test_support.h"
 #include "tests/win/win_files.h"
 
 namespace taktor {
@@ -67,11 +69,12 @@ protected:
             GTEST_SKIP() << "run through tests/win/with-simulator.sh COM6 -- wine-run.sh <test>";
         }
         InitChannelTable();
+        StartGracePeriod();
         ASSERT_TRUE(SetBehaviour("confirm"));
         ASSERT_GE(OpenChannel(kControllerChannel, &kPort, kControllerLineSettings), 1);
     }
     void TearDown() override {
-        FinishPendingWriter();
+        StartGracePeriod();
         CloseAllChannels();
         if (simulator_.Found()) {
             SetBehaviour("confirm");
@@ -186,6 +189,40 @@ TEST_F(WinTransfer, WriterStuckOnAStoppedLineStallsAndTheNextAttemptWorks) {
     ASSERT_TRUE(SetBehaviour("confirm"));
     EXPECT_EQ(TransferAttempt(kDefaults, answers), TransferResult::Confirmed);
     EXPECT_TRUE(answers.asked.empty());
+}
+
+// A driver that never ends a write, cancelled or not, imitated by a device double on Windows
+// threads: the attempt is given up within its bound, the worker is left behind, and the port
+// closes only when the driver lets go.
+TEST(WinDeafDriver, AttemptEndsWithinItsBoundAndThePortClosesWhenTheDriverLetsGo) {
+    InitChannelTable();
+    StartGracePeriod();
+    auto line = std::make_shared<FakeLine>();
+    line->queries = FakeLine::Queries::Answer;
+    line->deafWrites = true;
+    OpenFakeDevicesOn(line);
+    const Text port = u"COM1";
+    ASSERT_GE(OpenChannel(kControllerChannel, &port, kControllerLineSettings), 1);
+
+    ScriptedAnswers answers;
+    auto start = Clock::now();
+    EXPECT_EQ(TransferAttempt(kDefaults, answers), TransferResult::Stalled);
+    EXPECT_LT(Clock::now() - start, 900ms + kGracePeriod + 700ms);
+    start = Clock::now();
+    EXPECT_EQ(TransferAttempt(kDefaults, answers), TransferResult::Stalled);
+    EXPECT_LT(Clock::now() - start, 200ms);
+
+    CloseChannel(kControllerChannel);
+    EXPECT_EQ(OpenChannel(kControllerChannel, &port, kControllerLineSettings), 0);  // still held
+    EXPECT_FALSE(line->Locked([](FakeLine& l) { return l.closed; }));
+    line->LetGo();
+    std::unique_lock<std::mutex> lock(line->mutex);
+    EXPECT_TRUE(line->changed.wait_for(lock, 5s, [&] { return line->closed; }));
+    lock.unlock();
+    StartGracePeriod();
+    EXPECT_GE(OpenChannel(kControllerChannel, &port, kControllerLineSettings), 1);
+    CloseAllChannels();
+    SetSerialDeviceOpener(nullptr);
 }
 
 // The reply's bytes become text through the ANSI code page, one character per byte in the

@@ -144,7 +144,7 @@ TEST_F(WinSerial, CancelEndsABlockedRead) {
         return ReadChannel(0, buffer, 4);
     });
     EXPECT_EQ(read.wait_for(200ms), std::future_status::timeout);
-    CancelChannelIo(0, IoSide::Input);
+    CancelChannelIo(0);
     ASSERT_EQ(read.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(read.get(), 0);
     EXPECT_EQ(AvailableInput(0), 0);
@@ -177,7 +177,7 @@ TEST_F(WinSerial, CancelEndsABlockedWrite) {
         return std::make_pair(written, Clock::now() - start);
     });
     EXPECT_EQ(write.wait_for(200ms), std::future_status::timeout);
-    CancelChannelIo(0, IoSide::Output);
+    CancelChannelIo(0);
     ASSERT_EQ(write.wait_for(5s), std::future_status::ready);
     const auto result = write.get();
     EXPECT_EQ(result.first, 0);
