@@ -15,6 +15,10 @@ namespace taktor {
 
 namespace {
 
+// Exit codes other than 0, which only the exit confirmation gives.
+constexpr UINT kNoMainWindow = 1;
+constexpr UINT kMessageWaitFailed = 2;
+
 const Text kExitTitle = u"Выход";
 const Text kExitText = u"Вы действительно хотите выйти из программы?";
 
@@ -32,11 +36,11 @@ void Configurator::Run(HINSTANCE instance) {
     mainWindow_.BuildMainWindow();
     if (state_.MainWindow == nullptr) {
         // Without its window the program could only wait, unseen, for events that never come.
-        ExitProcess(1);
+        ExitProcess(kNoMainWindow);
     }
     RunEventLoop(layer_, state_.validation, *this);
-    // The loop only ends if the window layer itself breaks down.
-    ShutDown();
+    // The loop only ends if the message wait itself fails: a failure, not an exit.
+    ShutDown(kMessageWaitFailed);
 }
 
 void Configurator::OnValidationTick() {
@@ -58,10 +62,10 @@ void Configurator::ConfirmExit() {
     }
     layer_.CloseWindow(state_.MainWindow);
     state_.MainWindow = nullptr;
-    ShutDown();
+    ShutDown(0);
 }
 
-void Configurator::ShutDown() {
+void Configurator::ShutDown(UINT exitCode) {
     StartGracePeriod();
     CloseAllChannels();
     if (state_.WaitWindow != nullptr) {
@@ -79,7 +83,7 @@ void Configurator::ShutDown() {
     layer_.Release();
     ReleaseFrameStorage();
     CoUninitialize();
-    ExitProcess(0);
+    ExitProcess(exitCode);
 }
 
 Text Configurator::FindCablePort() {

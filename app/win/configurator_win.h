@@ -24,9 +24,10 @@ private:
     void OnWriteButton(int type) override;
     void OnCloseRequest() override;
 
-    // Returns when the user declines; on Yes closes MainWindow and shuts down.
+    // Returns when the user declines; on Yes closes MainWindow and shuts down with code 0.
     void ConfirmExit();
-    [[noreturn]] void ShutDown();
+    // Releases everything still held and ends the process with the given code.
+    [[noreturn]] void ShutDown(UINT exitCode);
 
     Text FindCablePort() override;
 

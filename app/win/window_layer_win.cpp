@@ -162,8 +162,13 @@ bool WindowLayer::WaitForEvent(UiEvent& event) {
     while (!queue_.Take(event)) {
         MSG msg;
         const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == 0 || got == -1) {
+        if (got == -1) {
             return false;
+        }
+        if (got == 0) {
+            // A quit message, which any program can post to this thread: only the exit
+            // confirmation ends the configurator.
+            continue;
         }
         // Tab and Shift+Tab move the focus among the controls of our windows.
         HWND root = msg.hwnd != nullptr ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;

@@ -42,6 +42,7 @@ public:
     // Background of an edit field, applied through WM_CTLCOLOREDIT.
     void SetFieldBackground(HWND field, Colour colour);
 
+    // False only when the message wait itself fails; a quit message is ignored.
     bool WaitForEvent(UiEvent& event) override;
 
     // Releases the brushes of the field backgrounds.

@@ -346,6 +346,25 @@ TEST(Exit, ConfirmingEndsTheProcessWithCodeZero) {
     EXPECT_EQ(program.WaitForExit(milliseconds(10000)), 0u);
 }
 
+TEST(Exit, AQuitMessageFromOutsideEndsNothing) {
+    Program program;
+    ASSERT_NE(program.Main(), nullptr);
+    const DWORD thread = GetWindowThreadProcessId(program.Main(), nullptr);
+    ASSERT_TRUE(PostThreadMessageW(thread, WM_QUIT, 0, 0));
+    ASSERT_TRUE(PostMessageW(program.Main(), WM_QUIT, 0, 0));
+    EXPECT_EQ(program.WaitForExit(milliseconds(1500)), static_cast<DWORD>(STILL_ACTIVE));
+
+    // The program still answers: the validation goes on and a close request asks as before.
+    program.SetFieldText(2, L"2001");
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowEnabled(program.Button()); }, milliseconds(3000)));
+    program.RequestClose();
+    const MessageBoxSeen box = program.WaitForMessageBox(milliseconds(5000));
+    ASSERT_NE(box.box, nullptr);
+    EXPECT_EQ(box.title, L"Выход");
+    AnswerMessageBox(box.box, IDYES);
+    EXPECT_EQ(program.WaitForExit(milliseconds(10000)), 0u);
+}
+
 TEST(Exit, EnterInTheConfirmationAnswersYes) {
     Program program;
     ASSERT_NE(program.Main(), nullptr);
