@@ -20,10 +20,10 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// What one ReplyReader shares with the main thread. Each reader has its own, held by both
-// through a shared pointer: a reader left inside the channel can never write into the reply of
-// a later attempt, and what it holds is freed when it ends.
-struct ReaderShared {
+// What the workers of one attempt share with the main thread. Each attempt has its own, held by
+// all of them through a shared pointer: a worker left inside the channel can never write into
+// the reply of a later attempt, and what it holds is freed when it ends.
+struct WorkerShared {
     // The reply as this reader collects it; the main thread takes it as DeviceReply only once
     // the reader has ended by itself.
     Text reply;
@@ -32,13 +32,14 @@ struct ReaderShared {
     // its time; each poll must see the latest store.
     std::atomic<int> ReaderStopFlag{0};
 
-    // Set by the main thread when the reader must be stopped by force. Unlike ReaderStopFlag the
-    // reader never clears it, so a reader that started too late to see the stop still ends.
+    // Set by the main thread when the workers are stopped by force. Unlike ReaderStopFlag the
+    // reader never clears it, so a reader that started too late to see the stop still ends, and
+    // a worker that starts only after the stop does not touch the channel at all.
     std::atomic<bool> forcedStop{false};
 };
 
 // The attempt's process-wide state, main thread only. The workers get copies of what they need
-// (the frame's bytes, their ReaderShared), never a reference into this.
+// (the frame's bytes, their WorkerShared), never a reference into this.
 struct AttemptState {
     // The frame of the current attempt: allocated at start-up, written before FrameWriter
     // starts with a copy of its bytes.
@@ -71,24 +72,24 @@ const Text kExternalDamageText =
     u"Для повтора операции нажмите “ДА”\n"
     u"Для разрыва связи нажмите “НЕТ”\n";
 
-void FrameWriter(const ParameterFrame& bytes) {
-    if (IsChannelOpen(kControllerChannel)) {
+void FrameWriter(const ParameterFrame& bytes, const WorkerShared& shared) {
+    if (!shared.forcedStop.load() && IsChannelOpen(kControllerChannel)) {
         WriteChannel(kControllerChannel, bytes.data(), kFrameBytes);
     }
 }
 
-void ReplyReader(ReaderShared& shared) {
+void ReplyReader(WorkerShared& shared) {
     ReplyCollector reply(shared.reply);  // empties the reply
     shared.ReaderStopFlag.store(0);
     std::vector<std::uint8_t> buffer(kReceiveBufferSize);
-    for (;;) {
+    while (!shared.forcedStop.load()) {
         const std::int32_t waiting = AvailableInput(kControllerChannel);
         if (waiting > 0) {
             const std::int32_t got = ReadChannel(kControllerChannel, buffer.data(),
                                                  std::min(waiting, kReceiveBufferSize));
             reply.Add(buffer.data(), got);
         }
-        if (reply.Complete() || shared.ReaderStopFlag.load() == 1 || shared.forcedStop.load()) {
+        if (reply.Complete() || shared.ReaderStopFlag.load() == 1) {
             break;
         }
     }
@@ -103,9 +104,11 @@ bool ChannelStuck() {
     return !left.empty();
 }
 
-// Cancels the channel's operations and waits for the workers within the grace period. One that
-// has not ended then is left inside the channel (link/worker.h).
-void StopWorkers(std::initializer_list<Worker*> workers) {
+// Stops the workers by force: they stop touching the channel, its operations are cancelled, and
+// the main thread waits for them within the grace period. One that has not ended then is left
+// inside the channel (link/worker.h).
+void StopWorkers(WorkerShared& shared, std::initializer_list<Worker*> workers) {
+    shared.forcedStop.store(true);
     CancelChannelIo(kControllerChannel);
     for (Worker* worker : workers) {
         if (!WaitWithGrace(*worker)) {
@@ -117,11 +120,11 @@ void StopWorkers(std::initializer_list<Worker*> workers) {
 // Drops whatever is waiting on the line, so that bytes left from an earlier exchange can never
 // confirm this one. On a worker, since a status query may hang in a broken driver. False when
 // the drain did not end.
-bool DrainInput() {
+bool DrainInput(const std::shared_ptr<WorkerShared>& shared) {
     Worker drainer;
-    const bool started = drainer.Start([] {
+    const bool started = drainer.Start([shared] {
         std::vector<std::uint8_t> buffer(kReceiveBufferSize);
-        for (int read = 0; read < kMaxDrainReads; ++read) {
+        for (int read = 0; read < kMaxDrainReads && !shared->forcedStop.load(); ++read) {
             const std::int32_t waiting = AvailableInput(kControllerChannel);
             if (waiting <= 0) {
                 break;
@@ -132,7 +135,7 @@ bool DrainInput() {
     if (started && WaitWithGrace(drainer)) {
         return true;
     }
-    StopWorkers({&drainer});
+    StopWorkers(*shared, {&drainer});
     return false;
 }
 
@@ -175,15 +178,15 @@ TransferResult TransferAttempt(const PhaseDurations& durations, MessageDialog& m
         return TransferResult::Stalled;  // nothing more goes into a channel a driver holds up
     }
     ResumeChannelIo(kControllerChannel);
-    if (!DrainInput()) {
+    const auto shared = std::make_shared<WorkerShared>();
+    if (!DrainInput(shared)) {
         return TransferResult::Stalled;
     }
 
     const ParameterFrame bytes = WireBytes(*attempt.FrameStorage);
-    const auto shared = std::make_shared<ReaderShared>();
     Worker writer;
     Worker reader;
-    if (!writer.Start([bytes] { FrameWriter(bytes); })) {
+    if (!writer.Start([bytes, shared] { FrameWriter(bytes, *shared); })) {
         return TransferResult::Unconfirmed;  // nothing was sent
     }
     if (!reader.Start([shared, hook = attempt.ReaderStartHook] {
@@ -194,7 +197,7 @@ TransferResult TransferAttempt(const PhaseDurations& durations, MessageDialog& m
         })) {
         // Without a reader there is no reply to judge; the last one must not stand in for it.
         if (!writer.WaitFor(milliseconds(kWorkerWaitMs))) {
-            StopWorkers({&writer});
+            StopWorkers(*shared, {&writer});
         }
         return TransferResult::Unconfirmed;
     }
@@ -205,13 +208,12 @@ TransferResult TransferAttempt(const PhaseDurations& durations, MessageDialog& m
             // The reader hangs inside the channel, or started so late that it cleared the stop
             // flag after it was set. The forced stop reaches the one, the cancellation the
             // other; the writer is stopped with it, so that no write is left in progress.
-            shared->forcedStop.store(true);
-            StopWorkers({&reader, &writer});
+            StopWorkers(*shared, {&reader, &writer});
             return TransferResult::Stalled;
         }
     }
     if (!writer.WaitFor(milliseconds(kWorkerWaitMs))) {
-        StopWorkers({&writer});
+        StopWorkers(*shared, {&writer});
         return TransferResult::Stalled;
     }
 

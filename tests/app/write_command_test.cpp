@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/ui_event.h"
@@ -243,6 +244,53 @@ TEST_F(Write, StalledAttemptsNeverLeaveAWriteBehind) {
     EXPECT_TRUE(line->closed);
 }
 
+// The cable pulled at three moments of a write: each write ends with one message, within the
+// bound, with the port closed; the next finds no port to open; once the cable is plugged in
+// again, a write succeeds.
+TEST_F(Write, PulledCableEndsEveryWriteWithOneMessage) {
+    const Text kSuccessText = u"Операция записи выполнена удачно.";
+    struct Case {
+        const char* behaviour;
+        const Text& text;
+    };
+    const Case cases[] = {
+        {"hangup-on-frame", kNoAnswerText},   // the frame arrives, then the line goes
+        {"hangup-mid-reply", kNoAnswerText},  // "on", then the line goes
+        {"hangup-after=1", kSuccessText},     // confirmed, then the line goes
+    };
+    char directory[] = "/tmp/taktor-cable-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    sim::PtyOptions options;
+    options.linkPath = std::string(directory) + "/com5";
+    controller_ = std::make_unique<PtyController>(options);
+    const Millis bound = 6 * 3 * kWorkerWaitMs * 1ms + kGracePeriod;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        controller_->SetBehaviour(*sim::ParseBehaviour(c.behaviour));
+        for (const Text* expected : {&c.text, &kPortBusyText}) {
+            for (int i = 0; i < 200 && expected == &kPortBusyText && controller_->PluggedIn();
+                 ++i) {
+                std::this_thread::sleep_for(10ms);  // the line goes just after the reply
+            }
+            desk_ = Desk();
+            desk_.port = TextFromUtf8(options.linkPath);
+            const auto start = Clock::now();
+            Run();
+            EXPECT_LT(MillisSince(start), bound + 1s);
+            ASSERT_EQ(desk_.shown.size(), 1u);
+            EXPECT_EQ(desk_.shown[0].text, *expected);
+        }
+        ASSERT_TRUE(controller_->PlugIn());
+        controller_->SetBehaviour(*sim::ParseBehaviour("confirm"));
+        desk_ = Desk();
+        desk_.port = TextFromUtf8(options.linkPath);
+        Run();
+        ExpectResult(u"Выполнено", kSuccessText, 64);
+    }
+    controller_.reset();
+    rmdir(directory);
+}
+
 // Whatever the driver holds up, the command ends within six attempts of 900 ms plus the grace
 // period; the port closes once the driver lets go, and until then it counts as taken.
 TEST_F(Write, DeafDriverEndsTheCommandWithinItsBound) {
@@ -271,15 +319,18 @@ TEST_F(Write, DeafDriverEndsTheCommandWithinItsBound) {
         EXPECT_LT(MillisSince(start), bound + 1s);  // 1 s for a busy machine
         ExpectResult(kFailureTitle, kNoAnswerText, 16);
         EXPECT_EQ(desk_.shown.size(), 1u);
-        EXPECT_FALSE(line->Locked([](FakeLine& l) { return l.closed; }));
-
-        // Held by the driver: a new write fails at once with the port taken.
-        desk_ = Desk();
-        desk_.port = u"COM1";
-        start = Clock::now();
-        Run();
-        EXPECT_LT(MillisSince(start), 1s);
-        ExpectResult(kFailureTitle, kPortBusyText, 16);
+        // Held by the driver: a new write fails at once with the port taken. (A worker that a very
+        // busy machine had not even started when it was stopped never reaches the driver, and
+        // then nothing holds the port.)
+        if (line->Locked([](FakeLine& l) { return l.deafInside > 0; })) {
+            EXPECT_FALSE(line->Locked([](FakeLine& l) { return l.closed; }));
+            desk_ = Desk();
+            desk_.port = u"COM1";
+            start = Clock::now();
+            Run();
+            EXPECT_LT(MillisSince(start), 1s);
+            ExpectResult(kFailureTitle, kPortBusyText, 16);
+        }
 
         line->LetGo();
         std::unique_lock<std::mutex> lock(line->mutex);

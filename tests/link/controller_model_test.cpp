@@ -137,15 +137,17 @@ TEST(ControllerModel, NoiseHoldsNoTokenWhereItMustNot) {
 }
 
 TEST(ParseBehaviour, NamesAndArguments) {
-    for (const char* name : {"confirm", "silent", "mcu-damaged", "ext-damaged", "both-damaged",
-                             "wrong-case", "no-cr", "split", "late=400", "confirm-from=4", "flood",
-                             "stray", "off", "zero-byte", "confirmed-mcu-damaged"}) {
+    for (const char* name :
+         {"confirm", "silent", "mcu-damaged", "ext-damaged", "both-damaged", "wrong-case", "no-cr",
+          "split", "late=400", "confirm-from=4", "flood", "stray", "off", "zero-byte",
+          "confirmed-mcu-damaged", "hangup-on-frame", "hangup-after=2", "hangup-mid-reply"}) {
         const std::optional<Behaviour> behaviour = ParseBehaviour(name);
         ASSERT_TRUE(behaviour) << name;
         EXPECT_EQ(BehaviourName(*behaviour), name);
     }
-    for (const char* bad : {"", "Confirm", "confirm-from", "confirm-from=0", "confirm-from=x",
-                            "late=", "late=-5", "confirm=1", "unknown", "silent "}) {
+    for (const char* bad :
+         {"", "Confirm", "confirm-from", "confirm-from=0", "confirm-from=x", "late=", "late=-5",
+          "confirm=1", "unknown", "silent ", "hangup-after", "hangup=1"}) {
         EXPECT_FALSE(ParseBehaviour(bad)) << bad;
     }
     EXPECT_EQ(ParseBehaviour("late", 250)->lateMs, 250);

@@ -105,6 +105,7 @@ struct FakeLine {
     int writesStarted = 0;
     int writesFinished = 0;
     int queriesDuringWrites = 0;
+    int deafInside = 0;   // deaf operations in progress
     bool closed = false;  // the device was destroyed: the port is closed
 
     void LetGo() {
@@ -180,7 +181,9 @@ private:
     // Bounded, so that a fault shows as a failure rather than a hung test.
     template <typename Until>
     void Hang(std::unique_lock<std::mutex>& lock, Until until) {
+        ++line_->deafInside;
         line_->changed.wait_for(lock, std::chrono::seconds(30), until);
+        --line_->deafInside;
     }
 
     std::shared_ptr<FakeLine> line_;

@@ -152,6 +152,56 @@ TEST(PtyController, LinkIsReplacedAndRemoved) {
     rmdir(directory);
 }
 
+// The cable pulled and plugged in again: the configurator's end sees a hang-up, the link goes,
+// and a new line comes back under the same link.
+TEST(PtyController, HangsUpAsToldAndComesBackUnderTheSameLink) {
+    char directory[] = "/tmp/taktor-sim-test-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string link = std::string(directory) + "/com5";
+    struct Case {
+        const char* behaviour;
+        int framesBefore;       // frames answered before the one that brings the hang-up
+        const char* lastReply;  // what the peer reads before the line goes
+    };
+    const Case cases[] = {
+        {"hangup-on-frame", 0, ""},
+        {"hangup-after=2", 1, "on#\r"},
+        {"hangup-mid-reply", 0, "on"},
+    };
+    PtyOptions options;
+    options.linkPath = link;
+    PtyController controller(options);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        controller.SetBehaviour(*ParseBehaviour(c.behaviour));
+        Peer peer(link);
+        ASSERT_TRUE(peer.ok());
+        for (int i = 0; i < c.framesBefore; ++i) {
+            ASSERT_TRUE(peer.Write(kDefaultFrame));
+            EXPECT_EQ(peer.Read(4), "on#\r");
+        }
+        ASSERT_TRUE(peer.Write(kDefaultFrame));
+        EXPECT_EQ(peer.Read(std::string(c.lastReply).size() + 1, 2s), c.lastReply);
+        EXPECT_FALSE(controller.PluggedIn());
+        EXPECT_EQ(write(peer.fd(), "x", 1), -1);  // EIO: the other end is gone
+        struct stat info {};
+        EXPECT_NE(lstat(link.c_str(), &info), 0);
+
+        ASSERT_TRUE(controller.PlugIn());
+        controller.SetBehaviour(*ParseBehaviour("confirm"));
+        Peer again(link);
+        ASSERT_TRUE(again.Write(kDefaultFrame));
+        EXPECT_EQ(again.Read(4), "on#\r");
+    }
+    ASSERT_TRUE(controller.HangUp());  // and by hand
+    EXPECT_TRUE(controller.SlavePath().empty());
+    EXPECT_TRUE(controller.HangUp());
+    ASSERT_TRUE(controller.PlugIn());
+    EXPECT_FALSE(controller.SlavePath().empty());
+    controller.Stop();
+    rmdir(directory);
+}
+
 TEST(PtyController, PacedOutputTakesTheLinesTime) {
     PtyOptions options = WithBehaviour("flood");
     options.paced = true;

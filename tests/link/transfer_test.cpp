@@ -254,6 +254,9 @@ TEST_F(Transfer, WorkerLeftInADeafDriverKeepsLaterAttemptsOffTheChannel) {
     EXPECT_EQ(Attempt(), Result::Stalled);
     EXPECT_GE(elapsed_, 580ms);
     EXPECT_LT(elapsed_, 600ms + kWorkerWaitMs * 1ms + kGracePeriod + 700ms);
+    if (line->Locked([](FakeLine& l) { return l.deafInside == 0; })) {
+        GTEST_SKIP() << "the writer had not reached the driver when it was stopped";
+    }
     EXPECT_EQ(Attempt(), Result::Stalled);  // at once, and nothing more goes to the device
     EXPECT_LT(elapsed_, 200ms);
     EXPECT_EQ(line->Locked([](FakeLine& l) { return l.writesStarted; }), 1);

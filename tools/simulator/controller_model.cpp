@@ -32,6 +32,12 @@ constexpr NamedKind kKinds[] = {
     {"off", ReplyKind::Off, "\"of#\" CR"},
     {"zero-byte", ReplyKind::ZeroByte, "\"on\" NUL \"#\" CR"},
     {"confirmed-mcu-damaged", ReplyKind::ConfirmedMcuDamaged, "\"on#os#\" CR"},
+    {"hangup-on-frame", ReplyKind::HangUp,
+     "the line goes down when a frame arrives, before any reply"},
+    {"hangup-after", ReplyKind::HangUpAfter,
+     "hangup-after=N: confirms N frames, then the line goes down"},
+    {"hangup-mid-reply", ReplyKind::HangUpMidReply,
+     "\"on\", then the line goes down 100 ms later, before \"#\" CR"},
 };
 
 // Positive decimal number, or nothing.
@@ -78,12 +84,13 @@ std::optional<Behaviour> ParseBehaviour(std::string_view name, int defaultLateMs
         Behaviour behaviour;
         behaviour.kind = entry.kind;
         behaviour.lateMs = defaultLateMs;
-        if (entry.kind == ReplyKind::ConfirmFrom) {
-            const std::optional<int> from = argument ? ParseCount(*argument) : std::nullopt;
-            if (!from || *from < 1) {
+        if (entry.kind == ReplyKind::ConfirmFrom || entry.kind == ReplyKind::HangUpAfter) {
+            const std::optional<int> count = argument ? ParseCount(*argument) : std::nullopt;
+            if (!count || *count < 1) {
                 return std::nullopt;
             }
-            behaviour.confirmFrom = *from;
+            (entry.kind == ReplyKind::ConfirmFrom ? behaviour.confirmFrom : behaviour.hangUpAfter) =
+                *count;
         } else if (entry.kind == ReplyKind::Late && argument) {
             const std::optional<int> ms = ParseCount(*argument);
             if (!ms) {
@@ -108,6 +115,8 @@ std::string BehaviourName(const Behaviour& behaviour) {
             name += "=" + std::to_string(behaviour.confirmFrom);
         } else if (behaviour.kind == ReplyKind::Late) {
             name += "=" + std::to_string(behaviour.lateMs);
+        } else if (behaviour.kind == ReplyKind::HangUpAfter) {
+            name += "=" + std::to_string(behaviour.hangUpAfter);
         }
         return name;
     }
@@ -192,6 +201,9 @@ std::vector<ReceivedFrame> ControllerModel::Receive(const std::uint8_t* data, st
     return frames;
 }
 
+// A line that goes down takes with it what the other end has not read yet.
+constexpr std::chrono::milliseconds kHangUpDelay{100};
+
 std::vector<ReplyChunk> ControllerModel::Reply(const ReceivedFrame& frame) {
     using std::chrono::milliseconds;
     if (!frame.checksumOk) {
@@ -231,6 +243,16 @@ std::vector<ReplyChunk> ControllerModel::Reply(const ReceivedFrame& frame) {
             return {{milliseconds(0), std::string("on\0#\r", 5)}};
         case ReplyKind::ConfirmedMcuDamaged:
             return {{milliseconds(0), "on#os#\r"}};
+        case ReplyKind::HangUp:
+            return {{milliseconds(0), "", true}};
+        case ReplyKind::HangUpAfter:
+            // The line goes a little after the reply, so that the reply is read before.
+            if (goodFrames_ == behaviour_.hangUpAfter) {
+                return {{milliseconds(0), "on#\r"}, {kHangUpDelay, "", true}};
+            }
+            return {{milliseconds(0), "on#\r"}};
+        case ReplyKind::HangUpMidReply:
+            return {{milliseconds(0), "on"}, {kHangUpDelay, "", true}};
     }
     return {};
 }

@@ -34,21 +34,27 @@ enum class ReplyKind {
     Off,          // "of#" CR
     ZeroByte,     // "on" NUL "#" CR
     ConfirmedMcuDamaged,  // "on#os#" CR
+    // The cable pulled: the line goes down, and the simulator serves nothing until plugged in.
+    HangUp,          // as soon as a frame arrives, before any reply
+    HangUpAfter,     // right after confirming the Nth frame
+    HangUpMidReply,  // "on", then the line goes down before the rest
 };
 
 struct Behaviour {
     ReplyKind kind = ReplyKind::Confirm;
     int confirmFrom = 1;  // ConfirmFrom: the first frame (counted from 1) that is confirmed
     int lateMs = 400;     // Late: the delay of the reply
+    int hangUpAfter = 1;  // HangUpAfter: the frame after whose confirmation the line goes down
 
     bool operator==(const Behaviour& other) const {
-        return kind == other.kind && confirmFrom == other.confirmFrom && lateMs == other.lateMs;
+        return kind == other.kind && confirmFrom == other.confirmFrom && lateMs == other.lateMs &&
+               hangUpAfter == other.hangUpAfter;
     }
     bool operator!=(const Behaviour& other) const { return !(*this == other); }
 };
 
 // Names as given on the command line and in the control file: "confirm", "late", "late=250",
-// "confirm-from=3", ... A plain "late" takes defaultLateMs.
+// "confirm-from=3", "hangup-after=2", ... A plain "late" takes defaultLateMs.
 std::optional<Behaviour> ParseBehaviour(std::string_view name, int defaultLateMs = 400);
 std::string BehaviourName(const Behaviour& behaviour);
 // One line per behaviour name with what it does, for the program's help text.
@@ -64,10 +70,12 @@ struct ReceivedFrame {
 // "frame=3C 00 ... durations=60,5,... checksum=ok", the line the simulator logs per frame.
 std::string FormatFrame(const ReceivedFrame& frame);
 
-// One write of the reply, due the given time after the frame was received.
+// One write of the reply, due the given time after the frame was received; with hangUp the line
+// goes down once the bytes are written.
 struct ReplyChunk {
     std::chrono::milliseconds delay{0};
     std::string bytes;
+    bool hangUp = false;
 };
 
 // About 250 bytes of noise ending in a stale "on#" CR, as a line left over from an earlier
@@ -82,7 +90,7 @@ public:
 
     explicit ControllerModel(const Behaviour& behaviour = Behaviour());
 
-    // A different behaviour restarts the count of frames that ConfirmFrom uses.
+    // A different behaviour restarts the count of frames that ConfirmFrom and HangUpAfter use.
     void SetBehaviour(const Behaviour& behaviour);
     const Behaviour& CurrentBehaviour() const { return behaviour_; }
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -46,9 +47,12 @@ const char kUsage[] =
     "                      --pty-link \"$WINEPREFIX/dosdevices/com5\" makes COM5.\n"
     "  --device PATH       serve an existing serial device instead (9600 baud, 8N1)\n"
     "  --behaviour NAME    how frames are answered (default confirm), see below\n"
-    "  --control-file PATH read the behaviour from the first line of this file, before every\n"
-    "                      reply and every 20 ms; \"suspend\" there stops the line so that the\n"
-    "                      configurator cannot send, any behaviour name lets it send again\n"
+    "  --control-file PATH read the first line of this file before every reply and every\n"
+    "                      20 ms, and apply its words when it changes: a behaviour name;\n"
+    "                      \"suspend\" stops the line so that the configurator cannot send (a\n"
+    "                      behaviour name lets it send again); \"hangup\" pulls the cable (the\n"
+    "                      pseudo-terminal and its link go); \"plug\" plugs it in again under\n"
+    "                      the same link. For example \"plug confirm\".\n"
     "  --log PATH          append the log to PATH instead of printing it\n"
     "  --paced             send replies at the line's pace, about 1.04 ms per byte\n"
     "  --late-ms N         the delay of \"late\" (default 400)\n"
@@ -153,7 +157,8 @@ private:
     std::FILE* out_;
 };
 
-// Applies the first line of the control file to the controller: a behaviour name, or "suspend".
+// Applies the first line of the control file to the controller, word by word: a behaviour name,
+// "suspend", "hangup" (the cable pulled) or "plug" (plugged in again under the same link).
 class Control {
 public:
     Control(std::string path, int lateMs, Log& log)
@@ -177,19 +182,36 @@ public:
             return;
         }
         applied_ = line;
-        if (line == "suspend") {
+        std::istringstream words(line);
+        std::string word;
+        while (words >> word) {
+            ApplyWord(controller, word);
+        }
+    }
+
+private:
+    void ApplyWord(PtyController& controller, const std::string& word) {
+        if (word == "suspend") {
             log_.Line(controller.SuspendLine() ? "# control suspend"
                                                : "# control suspend: not possible on a device");
             return;
         }
-        const std::optional<Behaviour> behaviour = ParseBehaviour(line, lateMs_);
+        if (word == "hangup" || word == "plug") {
+            const bool done = word == "hangup" ? controller.HangUp() : controller.PlugIn();
+            log_.Line("# control " + word + (done ? "" : ": not possible on a device"));
+            if (done && word == "plug") {
+                log_.Line("# serving " + controller.SlavePath());
+            }
+            return;
+        }
+        const std::optional<Behaviour> behaviour = ParseBehaviour(word, lateMs_);
         if (!behaviour) {
-            log_.Line("# control " + line + ": unknown behaviour, ignored");
+            log_.Line("# control " + word + ": unknown behaviour, ignored");
             return;
         }
         controller.ResumeLine();
         controller.SetBehaviour(*behaviour);
-        log_.Line("# control " + line);
+        log_.Line("# control " + word);
     }
 
 private:
@@ -233,13 +255,19 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // The served pseudo-terminals become this session's controlling terminals (see
+    // PtyOptions::claimTerminal): a session of its own, and no end when a line hangs up.
+    signal(SIGHUP, SIG_IGN);
+    const bool ownSession = setsid() >= 0;
 
     std::atomic<PtyController*> served{nullptr};
     PtyOptions options;
     options.behaviour = *behaviour;
     options.paced = args.paced;
+    options.claimTerminal = ownSession;
     options.linkPath = args.ptyLink;
     options.devicePath = args.device;
+    options.onHangUp = [&] { log.Line("# hung up"); };
     options.onDiscarded = [&](std::size_t count) {
         log.Line("# dropped " + std::to_string(count) + " byte(s) of an incomplete frame");
     };

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <system_error>
+#include <utility>
 
 namespace taktor::sim {
 
@@ -61,57 +63,7 @@ PtyController::PtyController(PtyOptions options)
         }
         SetNonBlocking(wakeFds_[0]);
         SetNonBlocking(wakeFds_[1]);
-
-        if (!options_.devicePath.empty()) {
-            slavePath_ = options_.devicePath;
-            lineFd_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-            if (lineFd_ < 0) {
-                Fail("open " + slavePath_);
-            }
-            if (!MakeRaw(lineFd_)) {
-                Fail("configure " + slavePath_);
-            }
-        } else {
-            lineFd_ = posix_openpt(O_RDWR | O_NOCTTY);
-            if (lineFd_ < 0) {
-                Fail("posix_openpt");
-            }
-            SetNonBlocking(lineFd_);
-            if (grantpt(lineFd_) != 0 || unlockpt(lineFd_) != 0) {
-                Fail("unlockpt");
-            }
-            char name[128];
-            if (ptsname_r(lineFd_, name, sizeof(name)) != 0) {
-                Fail("ptsname");
-            }
-            slavePath_ = name;
-            slaveFd_ = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-            if (slaveFd_ < 0) {
-                Fail("open " + slavePath_);
-            }
-            if (!MakeRaw(slaveFd_)) {
-                Fail("configure " + slavePath_);
-            }
-        }
-
-        if (!options_.linkPath.empty()) {
-            // A new link under a temporary name renamed over the old one: the path never lacks
-            // a link while it is replaced.
-            const std::string temporary =
-                options_.linkPath + ".new" + std::to_string(static_cast<long>(getpid()));
-            unlink(temporary.c_str());
-            if (symlink(slavePath_.c_str(), temporary.c_str()) != 0) {
-                Fail("symlink " + temporary);
-            }
-            if (rename(temporary.c_str(), options_.linkPath.c_str()) != 0) {
-                const int error = errno;
-                unlink(temporary.c_str());
-                errno = error;
-                Fail("rename to " + options_.linkPath);
-            }
-            linked_ = true;
-        }
-
+        OpenLine();
         if (behaviour_.kind == ReplyKind::Stray) {
             Queue(Clock::now(), StaleLine());
         }
@@ -126,6 +78,115 @@ PtyController::~PtyController() {
     Stop();
 }
 
+void PtyController::OpenLine() {
+    std::string slavePath;
+    int slaveFd = -1;
+    if (!options_.devicePath.empty()) {
+        slavePath = options_.devicePath;
+        lineFd_ = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (lineFd_ < 0) {
+            Fail("open " + slavePath);
+        }
+        if (!MakeRaw(lineFd_)) {
+            Fail("configure " + slavePath);
+        }
+    } else {
+        lineFd_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (lineFd_ < 0) {
+            Fail("posix_openpt");
+        }
+        SetNonBlocking(lineFd_);
+        if (grantpt(lineFd_) != 0 || unlockpt(lineFd_) != 0) {
+            Fail("unlockpt");
+        }
+        char name[128];
+        if (ptsname_r(lineFd_, name, sizeof(name)) != 0) {
+            Fail("ptsname");
+        }
+        slavePath = name;
+        slaveFd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (slaveFd < 0) {
+            Fail("open " + slavePath);
+        }
+        if (!MakeRaw(slaveFd)) {
+            const int error = errno;
+            close(slaveFd);
+            errno = error;
+            Fail("configure " + slavePath);
+        }
+        if (options_.claimTerminal) {
+            ioctl(slaveFd, TIOCSCTTY, 0);  // best effort
+        }
+    }
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        slavePath_ = slavePath;
+        slaveFd_ = slaveFd;
+    }
+
+    if (!options_.linkPath.empty()) {
+        // A new link under a temporary name renamed over the old one: the path never lacks a
+        // link while it is replaced.
+        const std::string temporary =
+            options_.linkPath + ".new" + std::to_string(static_cast<long>(getpid()));
+        unlink(temporary.c_str());
+        if (symlink(slavePath.c_str(), temporary.c_str()) != 0) {
+            Fail("symlink " + temporary);
+        }
+        if (rename(temporary.c_str(), options_.linkPath.c_str()) != 0) {
+            const int error = errno;
+            unlink(temporary.c_str());
+            errno = error;
+            Fail("rename to " + options_.linkPath);
+        }
+        linked_ = true;
+    }
+}
+
+void PtyController::CloseLine() {
+    std::string slavePath;
+    int slaveFd = -1;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        slavePath = std::move(slavePath_);
+        slavePath_.clear();
+        slaveFd = std::exchange(slaveFd_, -1);
+    }
+    if (linked_) {
+        char target[PATH_MAX];
+        const ssize_t n = readlink(options_.linkPath.c_str(), target, sizeof(target) - 1);
+        if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == slavePath) {
+            unlink(options_.linkPath.c_str());
+        }
+        linked_ = false;
+    }
+    if (slaveFd >= 0) {
+        tcflow(slaveFd, TCOON);
+    }
+    CloseFd(slaveFd);
+    CloseFd(lineFd_);
+
+    // What was still to be sent is lost with the line.
+    std::size_t dropped = 0;
+    for (const Output& output : output_) {
+        dropped += output.bytes.size();
+    }
+    output_.clear();
+    staleDue_.reset();
+    if (dropped > 0) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        queuedBytes_ -= dropped;
+    }
+    changed_.notify_all();
+}
+
+void PtyController::HangUpLine() {
+    CloseLine();
+    if (options_.onHangUp) {
+        options_.onHangUp();
+    }
+}
+
 void PtyController::Stop() {
     {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -135,21 +196,68 @@ void PtyController::Stop() {
     if (thread_.joinable()) {
         thread_.join();
     }
-    if (linked_) {
-        char target[PATH_MAX];
-        const ssize_t n = readlink(options_.linkPath.c_str(), target, sizeof(target) - 1);
-        if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == slavePath_) {
-            unlink(options_.linkPath.c_str());
-        }
-        linked_ = false;
-    }
-    if (slaveFd_ >= 0) {
-        tcflow(slaveFd_, TCOON);
-    }
-    CloseFd(slaveFd_);
-    CloseFd(lineFd_);
+    CloseLine();
     CloseFd(wakeFds_[0]);
     CloseFd(wakeFds_[1]);
+}
+
+std::string PtyController::SlavePath() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return slavePath_;
+}
+
+bool PtyController::HangUp() {
+    return RequestLine(false);
+}
+
+bool PtyController::PlugIn() {
+    return RequestLine(true);
+}
+
+bool PtyController::PluggedIn() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return !slavePath_.empty();
+}
+
+bool PtyController::RequestLine(bool plugged) {
+    if (!options_.devicePath.empty()) {
+        return false;
+    }
+    if (std::this_thread::get_id() == thread_.get_id()) {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            lineRequest_ = plugged;
+        }
+        ApplyLineRequest();
+        return true;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    lineRequest_ = plugged;
+    lock.unlock();
+    Wake();
+    lock.lock();
+    return changed_.wait_for(lock, std::chrono::seconds(5), [this] { return !lineRequest_; });
+}
+
+void PtyController::ApplyLineRequest() {
+    std::optional<bool> request;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        request.swap(lineRequest_);
+    }
+    if (request) {
+        const bool plugged = lineFd_ >= 0;
+        if (plugged && !*request) {
+            HangUpLine();
+        } else if (!plugged && *request) {
+            try {
+                OpenLine();
+            } catch (const std::system_error&) {
+                CloseLine();  // stays unplugged
+            }
+        }
+    }
+    changed_.notify_all();
 }
 
 void PtyController::SetBehaviour(const Behaviour& behaviour) {
@@ -196,10 +304,12 @@ bool PtyController::WaitForOutput(std::chrono::milliseconds timeout) const {
 }
 
 bool PtyController::SuspendLine() {
+    std::lock_guard<std::mutex> guard(mutex_);
     return slaveFd_ >= 0 && tcflow(slaveFd_, TCOOFF) == 0;
 }
 
 bool PtyController::ResumeLine() {
+    std::lock_guard<std::mutex> guard(mutex_);
     return slaveFd_ >= 0 && tcflow(slaveFd_, TCOON) == 0;
 }
 
@@ -210,8 +320,12 @@ void PtyController::Wake() {
     }
 }
 
-void PtyController::Queue(Clock::time_point due, std::string bytes, bool counted) {
-    if (bytes.empty()) {
+void PtyController::Queue(Clock::time_point due, std::string bytes, bool counted, bool hangUp) {
+    if (lineFd_ < 0 || (bytes.empty() && !hangUp)) {
+        if (counted && !bytes.empty()) {
+            std::lock_guard<std::mutex> guard(mutex_);
+            queuedBytes_ -= bytes.size();  // no line to send them on
+        }
         return;
     }
     if (!counted) {
@@ -221,7 +335,7 @@ void PtyController::Queue(Clock::time_point due, std::string bytes, bool counted
     const auto later = std::upper_bound(
         output_.begin(), output_.end(), due,
         [](Clock::time_point when, const Output& queued) { return when < queued.due; });
-    output_.insert(later, Output{due, std::move(bytes)});
+    output_.insert(later, Output{due, std::move(bytes), hangUp});
 }
 
 void PtyController::ApplyPendingBehaviour(Clock::time_point now) {
@@ -278,7 +392,7 @@ void PtyController::Receive(Clock::time_point now) {
             }
             ApplyPendingBehaviour(now);
             for (ReplyChunk& chunk : model_.Reply(frame)) {
-                Queue(now + chunk.delay, std::move(chunk.bytes));
+                Queue(now + chunk.delay, std::move(chunk.bytes), false, chunk.hangUp);
             }
             if (model_.CurrentBehaviour().kind == ReplyKind::Stray) {
                 staleDue_ = now + kQuietBeforeStale;
@@ -290,6 +404,7 @@ void PtyController::Receive(Clock::time_point now) {
 bool PtyController::Flush(Clock::time_point now) {
     std::size_t written = 0;
     bool blocked = false;
+    bool hangUp = false;
     while (!output_.empty() && output_.front().due <= now) {
         std::string& bytes = output_.front().bytes;
         std::size_t count = bytes.size();
@@ -305,7 +420,7 @@ bool PtyController::Flush(Clock::time_point now) {
             const auto slots = static_cast<std::size_t>((now - lineFree_) / kByteTime) + 1;
             count = std::min(count, slots);
         }
-        const ssize_t n = write(lineFd_, bytes.data(), count);
+        const ssize_t n = count > 0 ? write(lineFd_, bytes.data(), count) : 0;
         if (n < 0) {
             blocked = errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
             if (!blocked) {
@@ -321,7 +436,11 @@ bool PtyController::Flush(Clock::time_point now) {
         }
         bytes.erase(0, static_cast<std::size_t>(n));
         if (bytes.empty()) {
+            hangUp = output_.front().hangUp;
             output_.erase(output_.begin());
+            if (hangUp) {
+                break;
+            }
         }
     }
     if (written > 0) {
@@ -330,6 +449,9 @@ bool PtyController::Flush(Clock::time_point now) {
             queuedBytes_ -= written;
         }
         changed_.notify_all();
+    }
+    if (hangUp) {
+        HangUpLine();
     }
     return !blocked;
 }
@@ -357,13 +479,24 @@ void PtyController::Serve() {
                 return;
             }
         }
+        ApplyLineRequest();
         Clock::time_point now = Clock::now();
         ApplyPendingBehaviour(now);
+        if (lineFd_ < 0) {
+            // Unplugged: nothing to serve until plugged in again or stopped.
+            pollfd wake = {wakeFds_[0], POLLIN, 0};
+            poll(&wake, 1, -1);
+            DrainWake();
+            continue;
+        }
         if (staleDue_ && *staleDue_ <= now) {
             staleDue_.reset();
             Queue(now, StaleLine());
         }
         writable = Flush(now);
+        if (lineFd_ < 0) {
+            continue;  // hung up by the reply
+        }
 
         int timeout = -1;
         if (writable) {
@@ -378,9 +511,7 @@ void PtyController::Serve() {
             continue;
         }
         if (fds[1].revents & POLLIN) {
-            char drain[64];
-            while (read(wakeFds_[0], drain, sizeof(drain)) > 0) {
-            }
+            DrainWake();
         }
         now = Clock::now();
         if (fds[0].revents & POLLIN) {
@@ -392,6 +523,12 @@ void PtyController::Serve() {
         if (fds[0].revents & POLLOUT) {
             writable = true;
         }
+    }
+}
+
+void PtyController::DrainWake() {
+    char drain[64];
+    while (read(wakeFds_[0], drain, sizeof(drain)) > 0) {
     }
 }
 

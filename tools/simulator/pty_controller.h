@@ -29,6 +29,13 @@ struct PtyOptions {
     std::function<void(const ReceivedFrame&)> onFrame;
     // Called on the serving thread with the size of every incomplete frame that is dropped.
     std::function<void(std::size_t)> onDiscarded;
+    // Called on the serving thread whenever the line has been hung up.
+    std::function<void()> onHangUp;
+    // Makes each pseudo-terminal the controlling terminal of the caller's session, which must
+    // lead a session of its own and ignore SIGHUP. Otherwise another program that opens the
+    // slave without O_NOCTTY while leading a session (Wine's server does) takes it as its own
+    // controlling terminal, and receives a SIGHUP when the line hangs up.
+    bool claimTerminal = false;
 };
 
 class PtyController {
@@ -40,7 +47,8 @@ public:
     PtyController& operator=(const PtyController&) = delete;
 
     // The path that the configurator opens: the pseudo-terminal's slave, or the device served.
-    const std::string& SlavePath() const { return slavePath_; }
+    // A new pseudo-terminal after each PlugIn; empty while hung up.
+    std::string SlavePath() const;
 
     void SetBehaviour(const Behaviour& behaviour);
     Behaviour CurrentBehaviour() const;
@@ -61,6 +69,14 @@ public:
     bool SuspendLine();
     bool ResumeLine();
 
+    // The cable pulled: the pseudo-terminal goes (the configurator's side sees a hang-up), the
+    // link is removed and output still queued is dropped. PlugIn serves a new pseudo-terminal
+    // under the same link: the cable plugged in again. Both false when serving a device; also
+    // applied by the hang-up behaviours.
+    bool HangUp();
+    bool PlugIn();
+    bool PluggedIn() const;
+
     // Stops serving, closes the line and removes the link. Also done by the destructor.
     void Stop();
 
@@ -68,23 +84,31 @@ private:
     struct Output {
         Clock::time_point due;
         std::string bytes;
+        bool hangUp = false;  // the line goes down once the bytes are written
     };
 
     void Serve();
+    // Opens the pseudo-terminal (or the device) and makes the link. Serving thread or
+    // constructor; throws std::system_error.
+    void OpenLine();
+    // Serving thread only.
+    void CloseLine();
+    void HangUpLine();  // CloseLine, then onHangUp
+    void ApplyLineRequest();
+    void DrainWake();
+    bool RequestLine(bool plugged);
     void ApplyPendingBehaviour(Clock::time_point now);
     void Receive(Clock::time_point now);
     // counted: already in queuedBytes_ (bytes from Send).
-    void Queue(Clock::time_point due, std::string bytes, bool counted = false);
+    void Queue(Clock::time_point due, std::string bytes, bool counted = false, bool hangUp = false);
     bool Flush(Clock::time_point now);  // false when the line would block
     std::optional<Clock::time_point> NextWake() const;
     void Wake();
 
     PtyOptions options_;
-    std::string slavePath_;
-    int lineFd_ = -1;   // the master, or the served device
-    int slaveFd_ = -1;  // held open so that the master never sees a hang-up
+    int lineFd_ = -1;  // the master, or the served device; -1 while hung up; serving thread
     int wakeFds_[2] = {-1, -1};
-    bool linked_ = false;
+    bool linked_ = false;  // serving thread
 
     ControllerModel model_;                      // serving thread only
     std::vector<Output> output_;                 // serving thread only, in order of due time
@@ -93,6 +117,9 @@ private:
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
+    std::string slavePath_;
+    int slaveFd_ = -1;                 // held open so that the master never sees a hang-up
+    std::optional<bool> lineRequest_;  // plugged in (true) or hung up (false), to be applied
     bool stopping_ = false;
     Behaviour behaviour_;
     std::optional<Behaviour> pendingBehaviour_;

@@ -2,6 +2,7 @@
 // simulated controller on COM5, and one result message for every outcome.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -22,13 +23,20 @@ public:
 
     bool Present() const { return !control_.empty() && !log_.empty(); }
 
-    void Behave(const std::string& behaviour) {
-        WriteFileBytes(control_, behaviour + "\n");
-        // The simulator notes each change in its log; wait for it so no frame races the change.
-        const std::string note = "# control " + behaviour;
-        WaitUntil([&] { return ReadFileBytes(log_).find(note) != std::string::npos; },
-                  milliseconds(3000));
+    // One or more words of the control file ("confirm", "plug confirm").
+    void Behave(const std::string& words) {
+        behaveStart_ = ReadFileBytes(log_).size();
+        WriteFileBytes(control_, words + "\n");
+        // The simulator notes each word in its log; wait for the last so no frame races it.
+        WaitForNote("# control " + words.substr(words.rfind(' ') + 1));
         seen_ = ReadFileBytes(log_).size();
+    }
+
+    // A note of the log since the last Behave began.
+    bool WaitForNote(const std::string& note) const {
+        return WaitUntil(
+            [&] { return ReadFileBytes(log_).find(note, behaveStart_) != std::string::npos; },
+            milliseconds(3000));
     }
 
     // The frame lines logged since the last Behave.
@@ -48,6 +56,7 @@ private:
     std::wstring control_;
     std::wstring log_;
     size_t seen_ = 0;
+    size_t behaveStart_ = 0;
 };
 
 class Write : public ::testing::Test {
@@ -247,6 +256,51 @@ TEST_F(Write, DamageAnsweredNoBreaksTheLink) {
               L"соединительным шнуром\n\n");
     EXPECT_EQ(controller.NewFrames().size(), 1u);
     ExpectIdleAfter(program, box);
+}
+
+// The cable pulled at three moments of a write: one result message within the bound, the
+// program idle and answering after it, and a write after the cable is plugged in again succeeds.
+TEST_F(Write, PulledCableEndsWithOneMessageAndAWriteAfterReplugSucceeds) {
+    const std::wstring kNoAnswer = L"Запись отклонена!\nУстройство не отвечает.";
+    const std::wstring kDone = L"Операция записи выполнена удачно.";
+    const std::wstring kPortBusy =
+        L"Запись отклонена!\nНе удалось открыть COM порт.\nВероятно, он занят другим "
+        L"приложением\n\n";
+    struct Case {
+        const char* control;
+        const std::wstring& text;
+    };
+    const Case cases[] = {
+        {"hangup-on-frame", kNoAnswer},   // right after the frame
+        {"hangup-mid-reply", kNoAnswer},  // "on", then the line goes
+        {"hangup-after=1", kDone},        // confirmed, then the line goes
+        {"hangup", kPortBusy},            // before the press: no port to open
+    };
+    // Six attempts of 900 ms and the grace period of 1 s, and a margin for Wine.
+    const milliseconds bound(6 * 900 + 1000 + 3000);
+    Program program(tool, "USB-SERIAL CH340 (COM5)\n");
+    ASSERT_NE(program.Main(), nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        controller.Behave(c.control);
+        const auto start = Clock::now();
+        const MessageBoxSeen box = PressAndWaitForResult(program, milliseconds(20000));
+        const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+        ASSERT_NE(box.box, nullptr);
+        std::printf("%s: result message after %lld ms\n", c.control,
+                    static_cast<long long>(took.count()));
+        EXPECT_LT(took, bound);
+        EXPECT_EQ(box.text, c.text);
+        ExpectIdleAfter(program, box);
+        EXPECT_EQ(program.WaitForMessageBox(milliseconds(1000)).box, nullptr) << "one message";
+
+        EXPECT_TRUE(controller.WaitForNote("# hung up"));
+        controller.Behave("plug confirm");
+        const MessageBoxSeen again = PressAndWaitForResult(program, milliseconds(15000));
+        ASSERT_NE(again.box, nullptr);
+        EXPECT_EQ(again.text, kDone);
+        ExpectIdleAfter(program, again);
+    }
 }
 
 TEST_F(Write, MissingToolMeansNoCable) {

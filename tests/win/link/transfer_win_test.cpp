@@ -195,8 +195,7 @@ TEST_F(WinTransfer, WriterStuckOnAStoppedLineStallsAndTheNextAttemptWorks) {
 // threads: the attempt is given up within its bound, the worker is left behind, and the port
 // closes only when the driver lets go.
 TEST(WinDeafDriver, AttemptEndsWithinItsBoundAndThePortClosesWhenTheDriverLetsGo) {
-    InitChannelTable();
-    StartGracePeriod();
+    ChannelScope scope;  // the platform's backend again at the end
     auto line = std::make_shared<FakeLine>();
     line->queries = FakeLine::Queries::Answer;
     line->deafWrites = true;
@@ -208,6 +207,9 @@ TEST(WinDeafDriver, AttemptEndsWithinItsBoundAndThePortClosesWhenTheDriverLetsGo
     auto start = Clock::now();
     EXPECT_EQ(TransferAttempt(kDefaults, answers), TransferResult::Stalled);
     EXPECT_LT(Clock::now() - start, 900ms + kGracePeriod + 700ms);
+    if (line->Locked([](FakeLine& l) { return l.deafInside == 0; })) {
+        GTEST_SKIP() << "the writer had not reached the driver when it was stopped";
+    }
     start = Clock::now();
     EXPECT_EQ(TransferAttempt(kDefaults, answers), TransferResult::Stalled);
     EXPECT_LT(Clock::now() - start, 200ms);
@@ -221,8 +223,6 @@ TEST(WinDeafDriver, AttemptEndsWithinItsBoundAndThePortClosesWhenTheDriverLetsGo
     lock.unlock();
     StartGracePeriod();
     EXPECT_GE(OpenChannel(kControllerChannel, &port, kControllerLineSettings), 1);
-    CloseAllChannels();
-    SetSerialDeviceOpener(nullptr);
 }
 
 // The reply's bytes become text through the ANSI code page, one character per byte in the
