@@ -111,31 +111,30 @@ std::string OpenWords(const DeviceRecord& device) {
                                         : "не проверялся: это не USB-порт";
 }
 
-std::string DriverWords(const DeviceRecord& device) {
+// The driver's state in words: "работает", "устройство отключено (код 22)".
+std::string StateWords(const DeviceRecord& device) {
     const std::optional<std::uint32_t> problem = ProblemCode(device);
-    std::string words;
     switch (StateOfDriver(device)) {
         case DriverState::Working:
-            words = "работает";
-            break;
+            return "работает";
         case DriverState::NoDriver:
-            words = problem ? ProblemWords(*problem) : "не установлен";
-            break;
+            return problem ? ProblemWords(*problem) : "не установлен";
         case DriverState::ProlificRefused:
-            words =
-                ProblemWords(*problem) + "; драйвер Prolific отказывается работать с этим чипом";
-            break;
+            return ProblemWords(*problem) + "; драйвер Prolific отказывается работать с этим чипом";
         case DriverState::Unread:
             if (IsConnected(device) == false) {
-                words = device.service.empty() ? "нет сведений" : "установлен";
-            } else {
-                words = "состояние прочитать не удалось";
+                return device.service.empty() ? "нет сведений" : "установлен";
             }
-            break;
+            return "состояние прочитать не удалось";
         default:
-            words = ProblemWords(*problem);
             break;
     }
+    return ProblemWords(*problem);
+}
+
+// The state with the driver's service and version.
+std::string DriverWords(const DeviceRecord& device) {
+    std::string words = StateWords(device);
     if (!device.service.empty()) {
         words += "; служба " + SanitiseText(device.service);
     }
@@ -143,6 +142,23 @@ std::string DriverWords(const DeviceRecord& device) {
         words += ", версия " + SanitiseText(device.driverVersion);
     }
     return words;
+}
+
+// Why a port that the configurator takes does not work, as far as its test open tells.
+std::string OpenTrouble(const DeviceRecord& device) {
+    switch (device.open) {
+        case PortOpen::Missing:
+            return "порта " + SanitiseText(device.port) + " в системе нет";
+        case PortOpen::Failed:
+            return "порт не открывается (ошибка " + std::to_string(device.openError) + ")";
+        case PortOpen::NoAnswer:
+            return "порт не ответил: драйвер завис при открытии";
+        case PortOpen::NotTried:
+        case PortOpen::Free:
+        case PortOpen::Busy:
+            break;
+    }
+    return "порт не открывается";
 }
 
 // The chip and the port, as a verdict names the device: "CH340 на COM5".
@@ -213,8 +229,8 @@ std::string VerdictText(const std::vector<DeviceRecord>& devices, const Diagnosi
         case Verdict::PickedBroken: {
             const DriverState state = StateOfDriver(*device);
             const std::string why = state == DriverState::Working || state == DriverState::Unread
-                                        ? "порт " + OpenWords(*device)
-                                        : DriverWords(*device);
+                                        ? OpenTrouble(*device)
+                                        : StateWords(*device);
             return "Конфигуратор возьмёт шнур " + CableOn(*device) + ", но он не работает: " + why +
                    ".";
         }
@@ -224,7 +240,7 @@ std::string VerdictText(const std::vector<DeviceRecord>& devices, const Diagnosi
                    "проверялся.";
         case Verdict::CableNotWorking: {
             const std::optional<std::uint32_t> problem = ProblemCode(*device);
-            const std::string why = problem && *problem != 0 ? DriverWords(*device)
+            const std::string why = problem && *problem != 0 ? StateWords(*device)
                                     : HasPort(*device) ? "порт не попадает в список портов"
                                                        : "у него нет COM-порта";
             return "Шнур " + ChipName(*device) + " подключён, но не работает: " + why + ".";
