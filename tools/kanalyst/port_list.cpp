@@ -194,4 +194,8 @@ std::optional<UsbId> ParseHardwareId(const std::string& hardwareId) {
     return UsbId{*vendor, *product};
 }
 
+std::optional<std::uint16_t> ParseRevision(const std::string& hardwareId) {
+    return HexAfter(UpperCaseAscii(hardwareId), "REV_");
+}
+
 }  // namespace kanalyst

@@ -61,4 +61,7 @@ std::string FormatPortList(std::vector<PortRecord> records);
 // "FTDIBUS\COMPORT&VID_0403&PID_6001" (case ignored); nothing when the id holds none.
 std::optional<UsbId> ParseHardwareId(const std::string& hardwareId);
 
+// The revision in an id such as "USB\VID_067B&PID_2303&REV_0300" (case ignored), or nothing.
+std::optional<std::uint16_t> ParseRevision(const std::string& hardwareId);
+
 }  // namespace kanalyst

@@ -110,33 +110,42 @@ TEST_F(ListFile, FailsWithoutLeavingATemporaryFile) {
 
 HANDLE g_release = nullptr;
 
-void FindTwoPorts(PortSink& sink) {
-    sink.Add({"Communications Port", std::nullopt, "COM1"});
-    sink.Add({"USB-SERIAL CH340", UsbId{0x1a86, 0x7523}, "COM5"});
+DeviceRecord PortDevice(const char* description, std::optional<UsbId> usb, const char* port) {
+    DeviceRecord device;
+    device.description = description;
+    device.usb = usb;
+    device.setupClass = "Ports";
+    device.port = port;
+    return device;
 }
 
-void FindOnePortThenHang(PortSink& sink) {
-    sink.Add({"Prolific USB-to-Serial Comm Port", UsbId{0x067b, 0x2303}, "COM3"});
+void FindTwoPorts(DeviceSink& sink) {
+    sink.Add(PortDevice("Communications Port", std::nullopt, "COM1"));
+    sink.Add(PortDevice("USB-SERIAL CH340", UsbId{0x1a86, 0x7523}, "COM5"));
+}
+
+void FindOnePortThenHang(DeviceSink& sink) {
+    sink.Add(PortDevice("Prolific USB-to-Serial Comm Port", UsbId{0x067b, 0x2303}, "COM3"));
     WaitForSingleObject(g_release, INFINITE);  // a driver that does not answer
 }
 
-TEST(CollectPortsWithin, ReturnsEverythingWhenTheEnumerationEnds) {
-    const PortCollection found = CollectPortsWithin(FindTwoPorts, 30000);
+TEST(CollectDevicesWithin, ReturnsEverythingWhenTheEnumerationEnds) {
+    const DeviceCollection found = CollectDevicesWithin(FindTwoPorts, 30000);
     EXPECT_TRUE(found.complete);
-    ASSERT_EQ(found.ports.size(), 2u);
-    EXPECT_EQ(found.ports[1].port, "COM5");
+    ASSERT_EQ(found.devices.size(), 2u);
+    EXPECT_EQ(found.devices[1].port, "COM5");
 }
 
-TEST(CollectPortsWithin, GivesUpOnAHungEnumerationWithWhatItFound) {
+TEST(CollectDevicesWithin, GivesUpOnAHungEnumerationWithWhatItFound) {
     g_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(g_release, nullptr);
     const ULONGLONG start = GetTickCount64();
-    const PortCollection found = CollectPortsWithin(FindOnePortThenHang, 300);
+    const DeviceCollection found = CollectDevicesWithin(FindOnePortThenHang, 300);
     const ULONGLONG elapsed = GetTickCount64() - start;
     EXPECT_FALSE(found.complete);
     EXPECT_LT(elapsed, 20000u);  // generous: only a wait without limit fails this
-    ASSERT_EQ(found.ports.size(), 1u);
-    EXPECT_EQ(found.ports[0].port, "COM3");
+    ASSERT_EQ(found.devices.size(), 1u);
+    EXPECT_EQ(found.devices[0].port, "COM3");
     SetEvent(g_release);  // let the worker end before the test program does
 }
 

@@ -65,10 +65,14 @@ inline bool WriteBytes(const std::wstring& file, const std::string& bytes) {
     return ok;
 }
 
-// Starts the program as the configurator does (quoted path, no arguments, handles not
-// inherited) in the given current directory and returns its exit code, or -1.
-inline long RunAndWait(const std::wstring& program, const std::wstring& currentDirectory) {
+// Starts the program as the configurator does (quoted path, no arguments unless given, handles
+// not inherited) in the given current directory and returns its exit code, or -1.
+inline long RunAndWait(const std::wstring& program, const std::wstring& currentDirectory,
+                       const std::wstring& arguments = std::wstring()) {
     std::wstring commandLine = L"\"" + program + L"\"";
+    if (!arguments.empty()) {
+        commandLine += L" " + arguments;
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;

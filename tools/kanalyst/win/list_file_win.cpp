@@ -8,7 +8,7 @@
 namespace kanalyst {
 namespace {
 
-// A reader or a virus scanner may hold the old list for a moment; the move is retried for
+// A reader or a virus scanner may hold the old file for a moment; the move is retried for
 // about a second before the tool gives up.
 constexpr int kMoveAttempts = 10;
 constexpr DWORD kMoveRetryMs = 100;
@@ -59,18 +59,19 @@ std::wstring ExecutableDirectory() {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
-bool WriteListFile(const std::wstring& directory, const std::string& text) {
-    const std::wstring target = directory + taktor::Wide(taktor::kPortListName);
+bool ReplaceFileWhole(const std::wstring& directory, const std::wstring& name,
+                      const std::string& bytes) {
+    const std::wstring target = directory + name;
     // The process id keeps two tools started at once from writing into the same temporary file.
-    const std::wstring temp =
-        directory + L"listport." + DecimalText(GetCurrentProcessId()) + L".tmp";
+    const std::wstring temp = directory + name.substr(0, name.find_last_of(L'.')) + L"." +
+                              DecimalText(GetCurrentProcessId()) + L".tmp";
 
     const HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
-    bool ok = WriteAll(file, text) && FlushFileBuffers(file);
+    bool ok = WriteAll(file, bytes) && FlushFileBuffers(file);
     ok = CloseHandle(file) && ok;
     for (int attempt = 1; ok; ++attempt) {
         if (MoveFileExW(temp.c_str(), target.c_str(),
@@ -84,6 +85,10 @@ bool WriteListFile(const std::wstring& directory, const std::string& text) {
     }
     DeleteFileW(temp.c_str());
     return false;
+}
+
+bool WriteListFile(const std::wstring& directory, const std::string& text) {
+    return ReplaceFileWhole(directory, taktor::Wide(taktor::kPortListName), text);
 }
 
 }  // namespace kanalyst

@@ -1,4 +1,4 @@
-// Where Kanalyst.exe writes listport.txt, and writing it in one piece.
+// Where Kanalyst.exe writes listport.txt and its report, and writing a file in one piece.
 #pragma once
 
 #include <string>
@@ -9,10 +9,14 @@ namespace kanalyst {
 // gives no file name, so that the list then lands in the current directory.
 std::wstring ExecutableDirectory();
 
-// Replaces <directory>listport.txt with text in one piece: the text goes into a temporary file
-// in the same directory, which is flushed, closed and then moved over the list, so a reader sees
-// the old list or the new one, never part of one. False when any step fails; the temporary file
-// is removed then.
+// Replaces <directory><name> with bytes in one piece: they go into a temporary file in the same
+// directory, which is flushed, closed and then moved over the file, so a reader sees the old
+// file or the new one, never part of one. False when any step fails; the temporary file is
+// removed then.
+bool ReplaceFileWhole(const std::wstring& directory, const std::wstring& name,
+                      const std::string& bytes);
+
+// Replaces <directory>listport.txt with text in one piece.
 bool WriteListFile(const std::wstring& directory, const std::string& text);
 
 }  // namespace kanalyst

@@ -1,47 +1,51 @@
-// The serial ports Windows has present now, gathered within a time limit.
+// The devices Windows knows of, gathered within a time limit: the present serial ports for
+// listport.txt, or every device that may be a USB-serial adapter, connected or remembered, for
+// the cable report.
 #pragma once
 
 #include <windows.h>
 
 #include <vector>
 
-#include "tools/kanalyst/port_list.h"
+#include "tools/kanalyst/device_record.h"
 
 namespace kanalyst {
 
-// Where an enumeration puts the ports it finds; the collector may read it while the enumeration
-// still runs on another thread.
-class PortSink {
+// Where an enumeration puts the devices it finds; the collector may read it while the
+// enumeration still runs on another thread.
+class DeviceSink {
 public:
-    PortSink() { InitializeCriticalSection(&lock_); }
-    ~PortSink() { DeleteCriticalSection(&lock_); }
-    PortSink(const PortSink&) = delete;
-    PortSink& operator=(const PortSink&) = delete;
+    DeviceSink() { InitializeCriticalSection(&lock_); }
+    ~DeviceSink() { DeleteCriticalSection(&lock_); }
+    DeviceSink(const DeviceSink&) = delete;
+    DeviceSink& operator=(const DeviceSink&) = delete;
 
-    void Add(PortRecord record);
-    std::vector<PortRecord> Snapshot();
+    void Add(DeviceRecord record);
+    std::vector<DeviceRecord> Snapshot();
 
 private:
     CRITICAL_SECTION lock_;
-    std::vector<PortRecord> ports_;
+    std::vector<DeviceRecord> devices_;
 };
 
-using PortEnumerator = void (*)(PortSink& sink);
+using DeviceEnumerator = void (*)(DeviceSink& sink);
 
-struct PortCollection {
-    std::vector<PortRecord> ports;
+struct DeviceCollection {
+    std::vector<DeviceRecord> devices;
     bool complete = false;  // false: time ran out, or no thread could be started
 };
 
 // Runs enumerate on a worker thread and waits at most limitMs for it. When time runs out the
-// ports found so far are returned and the worker is left running: it may be stuck inside a
+// devices found so far are returned and the worker is left running: it may be stuck inside a
 // driver, and stopping a thread from outside can leave a system lock held. The caller then ends
 // the process instead of returning from it.
-PortCollection CollectPortsWithin(PortEnumerator enumerate, DWORD limitMs);
+DeviceCollection CollectDevicesWithin(DeviceEnumerator enumerate, DWORD limitMs);
 
-// The present devices of the Ports class except printer (LPT) ports, each with its device
-// description, the USB ids from its hardware ids, and its PortName. Devices without a port name
-// are skipped.
-void EnumerateSerialPorts(PortSink& sink);
+// The present devices of the Ports class that have a port name, except printer (LPT) ports.
+void EnumerateSerialPorts(DeviceSink& sink);
+
+// The devices of every class, connected or remembered, that are of the Ports class, carry USB
+// ids or sit on the USB bus.
+void EnumerateAdapters(DeviceSink& sink);
 
 }  // namespace kanalyst
