@@ -12,6 +12,7 @@
 
 #include "link/serial_device.h"
 #include "link/testing/serial_testing.h"
+#include "link/worker.h"
 
 namespace taktor {
 namespace {
@@ -109,6 +110,7 @@ protected:
             return Open(path, settings);
         });
         InitChannelTable();
+        StartGracePeriod();  // each test is a write command of its own
         journal_.Clear();
     }
     void TearDown() override {

@@ -16,6 +16,7 @@
 #include "link/serial_channel.h"
 #include "link/serial_device.h"
 #include "link/testing/serial_testing.h"
+#include "link/worker.h"
 #include "tools/simulator/pty_controller.h"
 
 namespace taktor {
@@ -58,6 +59,7 @@ protected:
     void SetUp() override {
         SetSerialDeviceOpener(nullptr);
         InitChannelTable();
+        StartGracePeriod();  // each test is a write command of its own
     }
     void TearDown() override { CloseAllChannels(); }
 

@@ -87,11 +87,13 @@ public:
     std::string Log() const { return ReadFileText(log_); }
 
     // Writes the control file and waits until the simulator has taken it.
+    // One or more words for the control file ("confirm", "plug confirm"); true once the
+    // simulator has applied the last.
     bool SetBehaviour(const std::string& name) const {
         if (!WriteFileText(control_, name + "\n")) {
             return false;
         }
-        const std::string applied = "# control " + name + "\n";
+        const std::string applied = "# control " + name.substr(name.rfind(' ') + 1) + "\n";
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (std::chrono::steady_clock::now() < deadline) {
             const std::string log = Log();

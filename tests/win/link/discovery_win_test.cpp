@@ -132,6 +132,24 @@ TEST_F(WinDiscovery, ToolThatWritesNoListGivesNoPort) {
     EXPECT_FALSE(FileExists(dir_ / L"listport.txt"));
 }
 
+// Another program writing the list, and sharing it with nobody or with readers only: the list
+// cannot be opened for reading, and no port is found until the writer lets go.
+TEST_F(WinDiscovery, ListHeldOpenForWritingGivesNoPort) {
+    InstallTool();
+    ASSERT_TRUE(WriteFileText(dir_ / L"fake_list.txt", kCableList));
+    ASSERT_TRUE(WriteFileText(dir_ / L"listport.txt", kCableList));
+    DiscoveryIn discovery(dir_.Path());
+    for (const DWORD share : {DWORD{0}, DWORD{FILE_SHARE_READ}}) {
+        SCOPED_TRACE(share);
+        const HANDLE writer = CreateFileW((dir_ / L"listport.txt").c_str(), GENERIC_WRITE, share,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(FindControllerPort(discovery), u"");
+        CloseHandle(writer);
+        EXPECT_EQ(FindControllerPort(discovery), u"COM5");
+    }
+}
+
 // A bare program name registered under the shell's App Paths: CreateProcessW does not find it,
 // the shell does. The call still waits for the tool's end.
 class AppPath {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "link/serial_channel.h"
+#include "link/worker.h"
 #include "tests/win/win_files.h"
 
 namespace taktor {
@@ -51,6 +52,7 @@ protected:
             GTEST_SKIP() << "run through tests/win/with-simulator.sh COM7 -- wine-run.sh <test>";
         }
         InitChannelTable();
+        StartGracePeriod();  // each test is a write command of its own
         ASSERT_TRUE(SetBehaviour("confirm"));
         handle_ = OpenChannel(0, &kPort, kControllerLineSettings);
         ASSERT_GE(handle_, 1);
@@ -128,6 +130,31 @@ TEST_F(WinSerial, PortsThatDoNotExist) {
     EXPECT_EQ(OpenChannel(1, nullptr, kControllerLineSettings), 0);
     EXPECT_EQ(IsChannelOpen(1), 0);
     EXPECT_EQ(IsChannelOpen(0), 1);
+}
+
+// A port that another program holds, or whose device is gone (a link to nothing, or the line of
+// a pulled cable): the open fails and the channel stays as it was. Once the cable is plugged in
+// again, the port opens.
+TEST_F(WinSerial, HeldOrVanishedPortLeavesTheChannelAsItWas) {
+    for (const Text port : {u"COM10", u"COM11"}) {
+        EXPECT_EQ(OpenChannel(0, &port, kControllerLineSettings), 0) << Utf8FromText(port);
+        EXPECT_EQ(IsChannelOpen(0), 1);
+    }
+    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 18);  // still the same port, working
+    ASSERT_EQ(WaitForInput(4), 4);
+    EXPECT_EQ(ReadString(4), "on#\r");
+
+    ASSERT_TRUE(SetBehaviour("hangup"));
+    EXPECT_EQ(OpenChannel(0, &kPort, kControllerLineSettings), 0);
+    EXPECT_EQ(IsChannelOpen(0), 1);
+    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 0);  // the old line is dead
+    EXPECT_EQ(AvailableInput(0), 0);
+
+    ASSERT_TRUE(SetBehaviour("plug confirm"));
+    EXPECT_GE(OpenChannel(0, &kPort, kControllerLineSettings), 1);
+    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 18);
+    ASSERT_EQ(WaitForInput(4), 4);
+    EXPECT_EQ(ReadString(4), "on#\r");
 }
 
 TEST_F(WinSerial, ReadWaitsForTheWholeCount) {
