@@ -9,6 +9,14 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export WINEARCH=win64
 
+# Debian's wine command always starts the 32-bit loader once wine32 is installed. On a machine
+# whose kernel cannot run 32-bit programs that fails for every program ("Exec format error"),
+# 64-bit ones included, so take the 64-bit loader there. Only 64-bit programs then run.
+if [ -x /usr/lib/wine/wine64 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    wine() { WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64 "$@"; }
+    export -f wine
+fi
+
 taktor_ensure_prefix() {
     mkdir -p "$(dirname "$WINEPREFIX")"
     (
