@@ -10,12 +10,13 @@
 #include "link/serial_channel.h"
 #include "link/transfer.h"
 #include "link/win/discovery_win.h"
+#include "taktor_version.h"
 
 namespace taktor {
 
 namespace {
 
-const Text kMainCaption = u"Конфигуратор                  Taktor v. 2.3";
+const Text kMainCaption = u"Конфигуратор                  Taktor v. " TAKTOR_VERSION;
 constexpr int kClientWidth = 708;
 constexpr int kClientHeight = 167;
 constexpr int kRequestedX = 440;
