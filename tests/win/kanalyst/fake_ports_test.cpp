@@ -2,31 +2,20 @@
 // the real enumeration (device class, descriptions, hardware ids, PortName) is exercised. These
 // devices would show up for every program in the prefix, so the tests run only in a prefix of
 // their own: CTest sets KANALYST_FAKE_PORTS=1 together with that prefix.
+#include "tests/win/kanalyst/fake_ports.h"
 #include "tests/win/kanalyst/tool_run.h"
 
 #include <windows.h>
-#include <setupapi.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cwchar>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace kanalyst {
 namespace {
-
-constexpr GUID kPortsClass = {
-    0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-
-struct FakePort {
-    const wchar_t* instanceId;
-    const wchar_t* description;
-    std::wstring hardwareIds;  // multi-string without its final terminator; may be empty
-    const wchar_t* portName;   // nullptr: the device has no PortName
-};
 
 const std::vector<FakePort>& FakePorts() {
     using namespace std::string_literals;
@@ -54,53 +43,6 @@ const char kExpectedList[] =
     "PROLIFIC USB-TO-SERIAL COMM PORT (COM7)\n"
     "USB-SERIAL CH340 (COM12)\n";
 
-void RemoveFakePorts() {
-    const HDEVINFO set = SetupDiCreateDeviceInfoList(&kPortsClass, nullptr);
-    for (const FakePort& port : FakePorts()) {
-        SP_DEVINFO_DATA device{};
-        device.cbSize = sizeof device;
-        if (SetupDiOpenDeviceInfoW(set, port.instanceId, nullptr, 0, &device)) {
-            SetupDiRemoveDevice(set, &device);
-        }
-    }
-    SetupDiDestroyDeviceInfoList(set);
-}
-
-::testing::AssertionResult AddFakePorts() {
-    const HDEVINFO set = SetupDiCreateDeviceInfoList(&kPortsClass, nullptr);
-    if (set == INVALID_HANDLE_VALUE) {
-        return ::testing::AssertionFailure() << "no device list: " << GetLastError();
-    }
-    for (const FakePort& port : FakePorts()) {
-        SP_DEVINFO_DATA device{};
-        device.cbSize = sizeof device;
-        if (!SetupDiCreateDeviceInfoW(set, port.instanceId, &kPortsClass, port.description, nullptr,
-                                      0, &device) ||
-            !SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr)) {
-            SetupDiDestroyDeviceInfoList(set);
-            return ::testing::AssertionFailure() << "cannot register a device: " << GetLastError();
-        }
-        if (!port.hardwareIds.empty()) {
-            const std::wstring ids = port.hardwareIds + L'\0';
-            SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID,
-                                              reinterpret_cast<const BYTE*>(ids.c_str()),
-                                              static_cast<DWORD>(ids.size() * sizeof(wchar_t)));
-        }
-        const HKEY key =
-            SetupDiCreateDevRegKeyW(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
-        if (key != INVALID_HANDLE_VALUE) {
-            if (port.portName != nullptr) {
-                RegSetValueExW(
-                    key, L"PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(port.portName),
-                    static_cast<DWORD>((std::wcslen(port.portName) + 1) * sizeof(wchar_t)));
-            }
-            RegCloseKey(key);
-        }
-    }
-    SetupDiDestroyDeviceInfoList(set);
-    return ::testing::AssertionSuccess();
-}
-
 class FakePortsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -108,13 +50,13 @@ protected:
         if (allowed == nullptr || std::string(allowed) != "1") {
             GTEST_SKIP() << "needs a Wine prefix of its own (KANALYST_FAKE_PORTS=1)";
         }
-        RemoveFakePorts();  // left over from an interrupted run
-        ASSERT_TRUE(AddFakePorts());
+        RemoveFakePorts(FakePorts());  // left over from an interrupted run
+        ASSERT_TRUE(AddFakePorts(FakePorts()));
         added_ = true;
     }
     void TearDown() override {
         if (added_) {
-            RemoveFakePorts();
+            RemoveFakePorts(FakePorts());
         }
     }
 
