@@ -3,7 +3,7 @@
 # controller: the simulator serves COM5, and a stand-in for the port-listing tool names COM5 as
 # the CH340 cable. With a display the window opens there; press "Запись в EEPROM" and the write
 # ends with "Выполнено". Without a display it runs on Xvfb, presses the button itself and leaves
-# screenshots in build/demo/.
+# screenshots in build/demo/: the window before the press (window.png) and the result.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -46,6 +46,13 @@ if [ "$headless" = 0 ]; then
     (cd "$demo" && wine Taktor.exe)
 else
     (cd "$demo" && wine Taktor.exe) &
+    # The window alone, cut from the desktop around it (the picture in docs/ comes from here).
+    if wine build/win64/tests/win/e2e/demo_press.exe --wait; then
+        sleep 1
+        import -window root "$demo/desktop.png"
+        convert "$demo/desktop.png" -trim +repage "$demo/window.png"
+        echo "Screenshot of the window: $demo/window.png"
+    fi
     wine build/win64/tests/win/e2e/demo_press.exe || true
     sleep 1
     import -window root "$demo/screenshot.png"

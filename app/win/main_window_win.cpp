@@ -2,12 +2,13 @@
 #include "app/win/main_window_win.h"
 
 #include "app/window_ids.h"
+#include "taktor_version.h"
 
 namespace taktor {
 
 namespace {
 
-const Text kMainCaption = u"Конфигуратор                  Taktor v. 2.3";
+const Text kMainCaption = u"Конфигуратор                  Taktor v. " TAKTOR_VERSION;
 constexpr int kClientWidth = 708;
 constexpr int kClientHeight = 167;
 constexpr int kRequestedX = 440;

@@ -1,5 +1,6 @@
 // For the demo on a machine without a display: presses "Запись в EEPROM" in the running
-// configurator and prints the result message it shows (the message stays open).
+// configurator and prints the result message it shows (the message stays open). With --wait it
+// only waits until the configurator's window is shown.
 #include <windows.h>
 
 #include <cstdio>
@@ -40,7 +41,7 @@ HWND FindBox(DWORD process) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     HWND main = nullptr;
     HWND button = nullptr;
     WaitUntil(
@@ -53,6 +54,9 @@ int main() {
     if (button == nullptr) {
         std::fputs("the configurator's window did not appear\n", stderr);
         return 1;
+    }
+    if (argc > 1 && std::string(argv[1]) == "--wait") {
+        return 0;
     }
     DWORD process = 0;
     GetWindowThreadProcessId(main, &process);

@@ -131,6 +131,15 @@ Program::Program(const std::wstring& tool, const std::string& portList, int tool
             WriteFileBytes(directory_ + L"fake_delay.txt", std::to_string(toolDelayMs));
         }
     }
+    Start(exe);
+}
+
+Program::Program(const Installed& installed) {
+    directory_ = installed.exe.substr(0, installed.exe.find_last_of(L'\\') + 1);
+    Start(installed.exe);
+}
+
+void Program::Start(const std::wstring& exe) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     std::wstring commandLine = L"\"" + exe + L"\"";

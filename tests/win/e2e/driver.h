@@ -48,6 +48,12 @@ public:
     // for MainWindow.
     explicit Program(const std::wstring& tool = L"", const std::string& portList = "",
                      int toolDelayMs = 0);
+    // Starts the program where it lies, in its own directory as Explorer does; waits for
+    // MainWindow.
+    struct Installed {
+        std::wstring exe;
+    };
+    explicit Program(const Installed& installed);
     ~Program();
 
     HWND Main() const { return main_; }
@@ -74,6 +80,8 @@ public:
     HWND FindWaitWindow() const;
 
 private:
+    void Start(const std::wstring& exe);
+
     std::wstring directory_;
     PROCESS_INFORMATION process_ = {};
     HWND main_ = nullptr;

@@ -9,6 +9,7 @@
 
 namespace kanalyst {
 
+#ifdef KANALYST_EXE
 // The tool as built, named by its Wine drive path (Z: is the Unix root).
 inline std::wstring ToolPath() {
     std::wstring path = L"Z:";
@@ -17,6 +18,7 @@ inline std::wstring ToolPath() {
     }
     return path;
 }
+#endif
 
 inline std::set<std::wstring> FileNames(const std::wstring& dir) {
     std::set<std::wstring> names;

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Tests a release package as a technician uses it. Checks what the zip holds, unpacks it into a
+# fresh Wine prefix under "C:\Папка техника\", and runs the test driver there under
+# with-simulator.sh, the simulated controller serving COM5.
+# Usage: run-package-test.sh taktor-<version>-<win64|win32>.zip <package_win_test.exe>
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+if [ $# -ne 2 ]; then
+    echo "usage: $0 PACKAGE.zip DRIVER.exe" >&2
+    exit 2
+fi
+package=$(realpath "$1")
+driver=$(realpath "$2")
+name=$(basename "$package")
+
+case "$name" in
+    *-win64.zip) ;;
+    *-win32.zip)
+        if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+            echo "*** $name NOT TESTED: this machine cannot run 32-bit programs" \
+                "(the 32-bit Wine loader does not start) ***"
+            exit 77
+        fi
+        ;;
+    *)
+        echo "$0: not a release package: $name" >&2
+        exit 2
+        ;;
+esac
+
+# Exactly the folder Taktor/ with the two programs and README.txt, the latter UTF-8 with a
+# byte-order mark and CR LF line ends.
+python3 - "$package" <<'PY' || exit 1
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    names = [n for n in z.namelist() if not n.endswith("/")]
+    want = ["Taktor/Taktor.exe", "Taktor/Kanalyst.exe", "Taktor/README.txt"]
+    problems = []
+    if sorted(names) != sorted(want) or any(not n.startswith("Taktor/") for n in z.namelist()):
+        problems.append("entries %s, expected %s" % (z.namelist(), want))
+    else:
+        text = z.read("Taktor/README.txt")
+        if not text.startswith(b"\xef\xbb\xbf"):
+            problems.append("README.txt has no byte-order mark")
+        if text.replace(b"\r\n", b"").count(b"\n") or text.replace(b"\r\n", b"").count(b"\r"):
+            problems.append("README.txt has line ends other than CR LF")
+        try:
+            text.decode("utf-8")
+        except UnicodeDecodeError as e:
+            problems.append("README.txt is not UTF-8: %s" % e)
+for p in problems:
+    print("package: " + p, file=sys.stderr)
+sys.exit(1 if problems else 0)
+PY
+
+# A prefix of the test's own, made afresh: the cable registered in its device database must
+# not show up for other tests, and nothing of an earlier run may help this one.
+export TAKTOR_WINEPREFIX
+TAKTOR_WINEPREFIX=$(dirname "$package")/wineprefix-package
+rm -rf "$TAKTOR_WINEPREFIX"
+. "$here/../wine-env.sh"
+started_display=0
+if [ -z "${DISPLAY:-}" ]; then
+    taktor_ensure_display || exit 1
+    started_display=1
+fi
+taktor_ensure_prefix
+
+folder="$WINEPREFIX/drive_c/Папка техника"
+mkdir -p "$folder"
+python3 -m zipfile -e "$package" "$folder" || exit 1
+
+export TAKTOR_PACKAGE_DIR="$folder/Taktor"
+"$here/../with-simulator.sh" COM5 -- wine "$driver"
+rc=$?
+wineserver -k 2>/dev/null
+if [ "$started_display" = 1 ]; then
+    taktor_stop_display
+fi
+exit $rc
