@@ -90,9 +90,9 @@ TEST_F(UnpackedPackage, WritesThroughItsOwnKanalystAndReportsASilentController) 
     EXPECT_EQ(frames, 6u);
     AnswerMessageBox(silent.box, IDOK);
 
-    EXPECT_EQ(
-        kanalyst::FileNames(folder_),
-        (std::set<std::wstring>{L"Kanalyst.exe", L"README.txt", L"Taktor.exe", L"listport.txt"}));
+    EXPECT_EQ(kanalyst::FileNames(folder_),
+              (std::set<std::wstring>{L"Check-cable.cmd", L"Kanalyst.exe", L"README.txt",
+                                      L"Taktor.exe", L"listport.txt"}));
 }
 
 }  // namespace

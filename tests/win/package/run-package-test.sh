@@ -28,13 +28,15 @@ case "$name" in
         ;;
 esac
 
-# Exactly the folder Taktor/ with the two programs and README.txt, the latter UTF-8 with a
-# byte-order mark and CR LF line ends.
+# Exactly the folder Taktor/ with the two programs, the cable check's launcher and README.txt:
+# the launcher ASCII with CR LF line ends for cmd.exe, README.txt UTF-8 with a byte-order mark
+# and CR LF line ends for Notepad.
 python3 - "$package" <<'PY' || exit 1
 import sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as z:
     names = [n for n in z.namelist() if not n.endswith("/")]
-    want = ["Taktor/Taktor.exe", "Taktor/Kanalyst.exe", "Taktor/README.txt"]
+    want = ["Taktor/Taktor.exe", "Taktor/Kanalyst.exe", "Taktor/Check-cable.cmd",
+            "Taktor/README.txt"]
     problems = []
     if sorted(names) != sorted(want) or any(not n.startswith("Taktor/") for n in z.namelist()):
         problems.append("entries %s, expected %s" % (z.namelist(), want))
@@ -48,6 +50,11 @@ with zipfile.ZipFile(sys.argv[1]) as z:
             text.decode("utf-8")
         except UnicodeDecodeError as e:
             problems.append("README.txt is not UTF-8: %s" % e)
+        launcher = z.read("Taktor/Check-cable.cmd")
+        if any(b > 0x7F for b in launcher) or launcher.replace(b"\r\n", b"").count(b"\n"):
+            problems.append("Check-cable.cmd is not ASCII with CR LF line ends")
+        if b"Kanalyst.exe\" /report" not in launcher:
+            problems.append("Check-cable.cmd does not start the report")
 for p in problems:
     print("package: " + p, file=sys.stderr)
 sys.exit(1 if problems else 0)
