@@ -1,6 +1,8 @@
 // link_bench: how long one confirmed transfer attempt and one whole write take against the
-// simulated controller paced at the line rate, and how much processor time an attempt costs. The
-// simulator runs as a process of its own, so that only the configurator's side is measured.
+// simulated controller paced at the line rate, and how much processor time an attempt costs; then
+// how long a write takes, from the press to its message, for each fault of the line and of the
+// driver. The simulator runs as a process of its own, so that only the configurator's side is
+// measured.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -19,6 +21,8 @@
 #include "app/write_command.h"
 #include "link/serial_channel.h"
 #include "link/transfer.h"
+#include "link/worker.h"
+#include "tests/link/link_test_support.h"
 
 extern char** environ;
 
@@ -59,13 +63,15 @@ void PrintRow(const char* what, int runs, const std::vector<double>& values) {
 
 class Answers : public MessageDialog {
 public:
-    int ShowMessage(const Text& title, const Text&, unsigned) override {
+    int ShowMessage(const Text& title, const Text& text, unsigned) override {
         shownAt = Clock::now();
         lastTitle = title;
+        lastText = text;
         return kAnswerOk;
     }
     Clock::time_point shownAt;
     Text lastTitle;
+    Text lastText;
 };
 
 // The window layer and the port finder of a write, doing nothing but naming the line.
@@ -83,11 +89,16 @@ private:
 
 class Simulator {
 public:
-    Simulator(const std::string& program, const std::string& dir) : ready_(dir + "/ready") {
+    Simulator(const std::string& program, const std::string& dir)
+        : ready_(dir + "/ready"), control_(dir + "/control"), log_(dir + "/sim.log") {
         const std::string link = dir + "/com1";
-        const std::string log = dir + "/sim.log";
-        std::vector<std::string> args = {program,        "--pty-link", link,    "--paced",
-                                         "--ready-file", ready_,       "--log", log};
+        std::FILE* control = std::fopen(control_.c_str(), "w");
+        if (control != nullptr) {
+            std::fclose(control);
+        }
+        std::vector<std::string> args = {
+            program, "--pty-link",     link,     "--paced", "--ready-file",
+            ready_,  "--control-file", control_, "--log",   log_};
         std::vector<char*> argv;
         for (std::string& arg : args) {
             argv.push_back(arg.data());
@@ -115,10 +126,123 @@ public:
         return false;
     }
 
+    // Writes words into the control file and waits until the simulator has applied the last.
+    bool Control(const std::string& words) const {
+        const std::string note = "# control " + words.substr(words.rfind(' ') + 1) + "\n";
+        std::FILE* control = std::fopen(control_.c_str(), "w");
+        if (control == nullptr) {
+            return false;
+        }
+        std::fprintf(control, "%s\n", words.c_str());
+        std::fclose(control);
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (Clock::now() < deadline) {
+            std::string log;
+            if (std::FILE* file = std::fopen(log_.c_str(), "r")) {
+                char buffer[4096];
+                for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+                    log.append(buffer, n);
+                }
+                std::fclose(file);
+            }
+            const std::size_t last = log.rfind("# control ");
+            if (last != std::string::npos && log.compare(last, note.size(), note) == 0) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
 private:
     std::string ready_;
+    std::string control_;
+    std::string log_;
     pid_t pid_ = -1;
 };
+
+// One write from the press to its message, in milliseconds, with the message's first line.
+double TimedWrite(const Text& port, Answers& answers, Text& message) {
+    Desk desk(port);
+    WriteCommandServices services{desk, desk, desk, answers};
+    answers.lastText.clear();
+    const auto start = Clock::now();
+    WriteCommand(kButtonPressed, services);
+    // The line that tells the messages apart: the first, or the second after "Запись отклонена!".
+    message = answers.lastText;
+    const std::size_t first = message.find(u'\n');
+    if (first != Text::npos && first + 1 < message.size()) {
+        message = message.substr(first + 1);
+    }
+    message = message.substr(0, message.find(u'\n'));
+    return MillisBetween(start, answers.shownAt);
+}
+
+void PrintFault(const char* fault, double ms, const Text& message) {
+    std::printf("%-38s %8.0f   %s\n", fault, ms, Utf8FromText(message).c_str());
+}
+
+// The faults of the line, each set up by words of the simulator's control file: each write's
+// time from the press to its message, and the message.
+void MeasureLineFaults(const Simulator& simulator, const Text& port, Answers& answers) {
+    struct Fault {
+        const char* what;
+        const char* control;
+    };
+    const Fault faults[] = {
+        {"silent controller", "silent"},
+        {"cable pulled when the frame arrives", "hangup-on-frame"},
+        {"cable pulled in the middle of the reply", "hangup-mid-reply"},
+        {"cable pulled after the confirmation", "hangup-after=1"},
+        {"  and the next write", nullptr},
+        {"cable pulled before the press", "hangup"},
+        {"cable plugged in again", "plug confirm"},
+    };
+    std::printf("\n%-38s %8s   %s\n", "Faults of the line", "ms", "message");
+    for (const Fault& fault : faults) {
+        if (fault.control != nullptr && !simulator.Control(fault.control)) {
+            std::printf("%-38s the simulator did not take \"%s\"\n", fault.what, fault.control);
+            continue;
+        }
+        Text message;
+        const double ms = TimedWrite(port, answers, message);
+        PrintFault(fault.what, ms, message);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a line going down
+        simulator.Control("plug confirm");
+    }
+}
+
+// A driver that never ends an operation, cancelled or not: the device double of the tests.
+void MeasureDeafDriver(Answers& answers) {
+    using Queries = FakeLine::Queries;
+    struct Fault {
+        const char* what;
+        Queries queries;
+        bool deafWrites;
+    };
+    const Fault faults[] = {
+        {"status query hangs before the frame", Queries::Deaf, false},
+        {"status query hangs during the write", Queries::DeafWhileWriting, false},
+        {"write hangs", Queries::Answer, true},
+    };
+    std::printf("\n%-38s %8s   %s\n", "A driver that never ends an operation", "ms", "message");
+    for (const Fault& fault : faults) {
+        auto line = std::make_shared<FakeLine>();
+        line->queries = fault.queries;
+        line->deafWrites = fault.deafWrites;
+        OpenFakeDevicesOn(line);
+        Text message;
+        const double ms = TimedWrite(u"COM1", answers, message);
+        PrintFault(fault.what, ms, message);
+        line->LetGo();
+        std::unique_lock<std::mutex> lock(line->mutex);
+        line->changed.wait_for(lock, std::chrono::seconds(5), [&] { return line->closed; });
+    }
+    SetSerialDeviceOpener(nullptr);
+    std::printf("(bound: six attempts of 900 ms and the grace period of %lld ms: %lld ms)\n",
+                static_cast<long long>(kGracePeriod.count()),
+                static_cast<long long>(6 * 900 + kGracePeriod.count()));
+}
 
 int Run() {
     char dirName[] = "/tmp/taktor-bench-XXXXXX";
@@ -184,6 +308,9 @@ int Run() {
         std::printf("\nconfirmed attempts: %d of %d; successful writes: %d of %d\n", confirmed,
                     kAttemptRuns, succeeded, kWriteRuns);
         status = confirmed == kAttemptRuns && succeeded == kWriteRuns ? 0 : 1;
+
+        MeasureLineFaults(simulator, port, answers);
+        MeasureDeafDriver(answers);
     }
     std::remove((dir + "/sim.log").c_str());
     rmdir(dir.c_str());
