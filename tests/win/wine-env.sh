@@ -1,6 +1,8 @@
 # Sourced by the scripts that run Windows programs under Wine: makes sure there is a display and
 # a ready Wine prefix (created once, with a virtual desktop so that windows get frames and
-# message boxes come up at once), and exports WINEPREFIX, DISPLAY and the quiet settings.
+# message boxes come up at once), and exports WINEPREFIX, DISPLAY, the quiet settings and
+# TAKTOR_WINE, the command that starts a Windows program. taktor_can_run_i686 tells whether
+# i686 programs run here.
 # shellcheck shell=bash
 
 taktor_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -9,21 +11,84 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export WINEARCH=win64
 
+# What Wine can do with 32-bit code here: "ok"; "no-wine32" without wine32:i386; "no-exec" when
+# the kernel refuses to start its 32-bit loader.
+taktor_wine32_state() {
+    local loader=/usr/lib/wine/wine
+    if [ ! -x "$loader" ]; then
+        echo no-wine32
+    elif "$loader" --version >/dev/null 2>&1; then
+        echo ok
+    else
+        echo no-exec
+    fi
+}
+taktor_wine32=$(taktor_wine32_state)
+
+# Debian's wine starts the 32-bit loader whenever wine32 is installed, even for x86_64 programs;
+# where the kernel cannot run it, the 64-bit loader still runs x86_64 programs.
+if [ "$taktor_wine32" = no-exec ] && [ -x /usr/lib/wine/wine64 ]; then
+    export TAKTOR_WINE=/usr/lib/wine/wine64 WINELOADER=/usr/lib/wine/wine64
+else
+    export TAKTOR_WINE=wine
+fi
+
+# The marker in the prefix records the 32-bit state it was made in. A prefix made before wine32
+# was installed fails every 32-bit program with "could not load kernel32.dll", so a prefix is
+# made anew whenever that state has changed (or was not recorded, as in older prefixes).
 taktor_ensure_prefix() {
     mkdir -p "$(dirname "$WINEPREFIX")"
     (
         flock 9
-        if [ ! -f "$WINEPREFIX/.taktor-ready" ]; then
-            rm -rf "$WINEPREFIX"
-            wine wineboot -i >/dev/null 2>&1
+        if [ "$(cat "$WINEPREFIX/.taktor-ready" 2>/dev/null)" != "wine32=$taktor_wine32" ]; then
+            if [ -e "$WINEPREFIX" ]; then
+                echo "Making the Wine prefix $WINEPREFIX anew (32-bit support: $taktor_wine32)" >&2
+                wineserver -k 2>/dev/null || true
+                rm -rf "$WINEPREFIX"
+            fi
+            "$TAKTOR_WINE" wineboot -i >/dev/null 2>&1
             wineserver -w
-            wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-            wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
+            "$TAKTOR_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
                 >/dev/null 2>&1
+            "$TAKTOR_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 \
+                /f >/dev/null 2>&1
             wineserver -w
-            touch "$WINEPREFIX/.taktor-ready"
+            echo "wine32=$taktor_wine32" >"$WINEPREFIX/.taktor-ready"
         fi
     ) 9>"$WINEPREFIX.lock"
+}
+
+# Whether this machine runs i686 Windows programs: builds a tiny one and runs it in the prefix
+# (made anew once if it cannot load the 32-bit system DLLs). When it does not run, prints one
+# line saying that the i686 tests were NOT run and why, and fails.
+taktor_can_run_i686() {
+    local dir out why=
+    dir=$(mktemp -d "${TMPDIR:-/tmp}/taktor-i686.XXXXXX")
+    printf '#include <stdio.h>\nint main(void) { printf("%%u-bit\\n", %s); return 0; }\n' \
+        '(unsigned)(8 * sizeof(void *))' >"$dir/probe.c"
+    if ! out=$(i686-w64-mingw32-gcc -o "$dir/probe.exe" "$dir/probe.c" 2>&1); then
+        why="no i686 program could be built: ${out%%$'\n'*}"
+    else
+        taktor_ensure_prefix
+        out=$(timeout 120 "$TAKTOR_WINE" "$dir/probe.exe" 2>&1 | tr -d '\r') || true
+        if [ "$out" != 32-bit ] && [ "$taktor_wine32" = ok ] && [[ $out == *kernel32* ]]; then
+            rm -f "$WINEPREFIX/.taktor-ready"
+            taktor_ensure_prefix
+            out=$(timeout 120 "$TAKTOR_WINE" "$dir/probe.exe" 2>&1 | tr -d '\r') || true
+        fi
+        if [ "$out" != 32-bit ]; then
+            case $taktor_wine32 in
+                no-wine32) why="wine32:i386 is not installed (scripts/setup-debian.sh does it); " ;;
+                no-exec) why="the kernel does not run Wine's 32-bit loader (Exec format error); " ;;
+            esac
+            why="${why}a tiny i686 program did not run: ${out:-no output}"
+        fi
+    fi
+    rm -rf "$dir"
+    if [ -n "$why" ]; then
+        printf '!!!!! The i686 Windows-side tests were NOT run: %s\n' "${why//$'\n'/ | }" >&2
+        return 1
+    fi
 }
 
 # Starts Xvfb on a free display number when there is no display, and exports DISPLAY.
