@@ -21,7 +21,7 @@ esac
 
 scripts/setup-debian.sh
 . tests/win/wine-env.sh
-if [ "$preset" = win32 ] && ! taktor_can_run_i686; then
+if [ "$preset" = win32 ] && ! taktor_can_run_i686 "the i686 demo"; then
     exit 1
 fi
 cmake --preset native >/dev/null

@@ -60,9 +60,10 @@ taktor_ensure_prefix() {
 
 # Whether this machine runs i686 Windows programs: builds a tiny one and runs it in the prefix
 # (made anew once if it cannot load the 32-bit system DLLs). When it does not run, prints one
-# line saying that the i686 tests were NOT run and why, and fails.
+# line saying that what needs it (the argument; by default the i686 Windows-side tests) was NOT
+# run, and why, and fails.
 taktor_can_run_i686() {
-    local dir out why=
+    local what=${1:-the i686 Windows-side tests} dir out why=
     dir=$(mktemp -d "${TMPDIR:-/tmp}/taktor-i686.XXXXXX")
     printf '#include <stdio.h>\nint main(void) { printf("%%u-bit\\n", %s); return 0; }\n' \
         '(unsigned)(8 * sizeof(void *))' >"$dir/probe.c"
@@ -86,7 +87,7 @@ taktor_can_run_i686() {
     fi
     rm -rf "$dir"
     if [ -n "$why" ]; then
-        printf '!!!!! The i686 Windows-side tests were NOT run: %s\n' "${why//$'\n'/ | }" >&2
+        printf '!!!!! NOT RUN: %s. Why: %s\n' "$what" "${why//$'\n'/ | }" >&2
         return 1
     fi
 }
