@@ -8,8 +8,8 @@ packages=(
     cmake make g++ googletest libgtest-dev clang-format
     # the Windows program, cross-built
     g++-mingw-w64-x86-64 g++-mingw-w64-i686
-    # running it: Wine (64-bit only), a virtual display, screenshots
-    wine wine64 fonts-wine xvfb xauth imagemagick
+    # running it: Wine for x86_64 and i686 programs, a virtual display, screenshots
+    wine wine64 wine32:i386 fonts-wine xvfb xauth imagemagick
     # the check that the asset generator still makes the committed pictures
     python3 python3-pil fonts-liberation2
 )
@@ -27,6 +27,11 @@ fi
 sudo=
 if [ "$(id -u)" != 0 ]; then
     sudo=sudo
+fi
+# wine32 comes from the i386 architecture, which must be known before the package lists are read.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "Adding the i386 architecture (for wine32)"
+    $sudo dpkg --add-architecture i386
 fi
 echo "Installing: ${missing[*]}"
 $sudo apt-get update -q

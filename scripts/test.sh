@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds everything and runs every test: the native tests (also under
 # AddressSanitizer/UndefinedBehaviorSanitizer and ThreadSanitizer), the formatting check, the
-# Windows program's tests under Wine on a virtual display, the release packages of both builds
-# unpacked and used under Wine, and a second build of the packages that must give the same bytes.
+# Windows-side tests of the x86_64 and the i686 build under Wine on a virtual display (the release
+# package of each build unpacked and used among them), and a second build of the packages that
+# must give the same bytes. Where no i686 program can run, it says so loudly, runs the rest and
+# ends without "All tests passed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
-step() { printf '\n=== %s\n' "$*"; }
+step() { printf '\n=== %s (at %d s)\n' "$*" "$SECONDS"; }
 
 step "Setting up"
 scripts/setup-debian.sh
@@ -24,24 +26,36 @@ for preset in native asan tsan; do
     ctest --preset "$preset" -j "$jobs"
 done
 
-step "Windows build (x86_64) and its tests under Wine"
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 -j "$jobs"
+for preset in win64 win32; do
+    step "Windows build: $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+done
+
 . tests/win/wine-env.sh
 taktor_ensure_display
 trap 'wineserver -k 2>/dev/null || true; taktor_stop_display' EXIT
 taktor_ensure_prefix
+
+step "Windows-side tests under Wine: x86_64"
 ctest --preset win64
 
-step "Windows build (i686) and its release package under Wine"
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j "$jobs"
-ctest --test-dir build/win32 -L package --output-on-failure | tee build/win32/package-test.log
-if grep -q '(Skipped)' build/win32/package-test.log; then
-    echo "*** The i686 release package was NOT TESTED: this machine cannot run 32-bit programs. ***"
+step "Windows-side tests under Wine: i686"
+i686=ran
+if taktor_can_run_i686; then
+    ctest --preset win32
+else
+    i686="NOT run"
+    # The checks of the i686 program files need no Wine, nor does the package test's check of
+    # what the zip holds; it then says loudly that it did not run the package.
+    ctest --preset win32 -L 'files|package'
 fi
 
 step "Release packages: the same bytes when built elsewhere and later"
 scripts/check-reproducible.sh build/win64/taktor-*-win64.zip build/win32/taktor-*-win32.zip
 
-step "All tests passed"
+if [ "$i686" = ran ]; then
+    step "All tests passed"
+else
+    step "Tests passed, but the i686 Windows-side tests under Wine were NOT run (see above)"
+fi

@@ -11,4 +11,4 @@ taktor_ensure_prefix
 wine_path() { local p; p=$(realpath "$1"); p=${p//\//\\}; echo "Z:$p"; }
 export TAKTOR_EXE=$(wine_path build/win64/app/Taktor.exe)
 export TAKTOR_FAKE_TOOL=$(wine_path build/win64/tests/win/e2e/fake_kanalyst.exe)
-tests/win/with-simulator.sh COM5 --paced -- wine build/win64/tests/win/e2e/taktor_wine_bench.exe
+tests/win/with-simulator.sh COM5 --paced -- "$TAKTOR_WINE" build/win64/tests/win/e2e/taktor_wine_bench.exe

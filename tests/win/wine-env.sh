@@ -1,6 +1,8 @@
 # Sourced by the scripts that run Windows programs under Wine: makes sure there is a display and
 # a ready Wine prefix (created once, with a virtual desktop so that windows get frames and
-# message boxes come up at once), and exports WINEPREFIX, DISPLAY and the quiet settings.
+# message boxes come up at once), and exports WINEPREFIX, DISPLAY, the quiet settings and
+# TAKTOR_WINE, the command that starts a Windows program. taktor_can_run_i686 tells whether
+# i686 programs run here.
 # shellcheck shell=bash
 
 taktor_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -9,16 +11,30 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export WINEARCH=win64
 
-# Wine's launcher takes the 32-bit loader whenever wine32 is installed. On a machine whose kernel
-# runs no 32-bit code that loader cannot start, and with it no program at all, 64-bit ones
-# included: then the 64-bit loader is called directly, through a wrapper early in PATH.
-if [ -x /usr/lib/wine/wine ] && [ -x /usr/lib/wine/wine64 ] &&
-    ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+# What Wine can do with 32-bit code here: "ok"; "no-wine32" without wine32:i386; "no-exec" when
+# the kernel refuses to start its 32-bit loader.
+taktor_wine32_state() {
+    local loader=/usr/lib/wine/wine
+    if [ ! -x "$loader" ]; then
+        echo no-wine32
+    elif "$loader" --version >/dev/null 2>&1; then
+        echo ok
+    else
+        echo no-exec
+    fi
+}
+taktor_wine32=$(taktor_wine32_state)
+
+# Debian's wine starts the 32-bit loader whenever wine32 is installed, even for x86_64 programs;
+# where the kernel cannot run it, no program starts at all. The 64-bit loader still runs x86_64
+# programs: then "wine" is a wrapper early in PATH that calls it directly.
+export TAKTOR_WINE=wine
+if [ "$taktor_wine32" = no-exec ] && [ -x /usr/lib/wine/wine64 ]; then
+    export WINELOADER=/usr/lib/wine/wine64
     taktor_wine_bin=$taktor_repo/build/wine-bin
     if [ ! -x "$taktor_wine_bin/wine" ]; then
         mkdir -p "$taktor_wine_bin"
-        printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' \
-            >"$taktor_wine_bin/wine"
+        printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$taktor_wine_bin/wine"
         chmod +x "$taktor_wine_bin/wine"
     fi
     case ":$PATH:" in
@@ -27,21 +43,63 @@ if [ -x /usr/lib/wine/wine ] && [ -x /usr/lib/wine/wine64 ] &&
     esac
 fi
 
+# The marker in the prefix records the 32-bit state it was made in. A prefix made before wine32
+# was installed fails every 32-bit program with "could not load kernel32.dll", so a prefix is
+# made anew whenever that state has changed (or was not recorded, as in older prefixes).
 taktor_ensure_prefix() {
     mkdir -p "$(dirname "$WINEPREFIX")"
     (
         flock 9
-        if [ ! -f "$WINEPREFIX/.taktor-ready" ]; then
-            rm -rf "$WINEPREFIX"
-            wine wineboot -i >/dev/null 2>&1
+        if [ "$(cat "$WINEPREFIX/.taktor-ready" 2>/dev/null)" != "wine32=$taktor_wine32" ]; then
+            if [ -e "$WINEPREFIX" ]; then
+                echo "Making the Wine prefix $WINEPREFIX anew (32-bit support: $taktor_wine32)" >&2
+                wineserver -k 2>/dev/null || true
+                rm -rf "$WINEPREFIX"
+            fi
+            "$TAKTOR_WINE" wineboot -i >/dev/null 2>&1
             wineserver -w
-            wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-            wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
+            "$TAKTOR_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
                 >/dev/null 2>&1
+            "$TAKTOR_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 \
+                /f >/dev/null 2>&1
             wineserver -w
-            touch "$WINEPREFIX/.taktor-ready"
+            echo "wine32=$taktor_wine32" >"$WINEPREFIX/.taktor-ready"
         fi
     ) 9>"$WINEPREFIX.lock"
+}
+
+# Whether this machine runs i686 Windows programs: builds a tiny one and runs it in the prefix
+# (made anew once if it cannot load the 32-bit system DLLs). When it does not run, prints one
+# line saying that what needs it (the argument; by default the i686 Windows-side tests) was NOT
+# run, and why, and fails.
+taktor_can_run_i686() {
+    local what=${1:-the i686 Windows-side tests} dir out why=
+    dir=$(mktemp -d "${TMPDIR:-/tmp}/taktor-i686.XXXXXX")
+    printf '#include <stdio.h>\nint main(void) { printf("%%u-bit\\n", %s); return 0; }\n' \
+        '(unsigned)(8 * sizeof(void *))' >"$dir/probe.c"
+    if [ "$taktor_wine32" = no-exec ]; then
+        why="the kernel does not run Wine's 32-bit loader (Exec format error)"
+    elif [ "$taktor_wine32" = no-wine32 ]; then
+        why="wine32:i386 is not installed (scripts/setup-debian.sh does it)"
+    elif ! out=$(i686-w64-mingw32-gcc -o "$dir/probe.exe" "$dir/probe.c" 2>&1); then
+        why="no i686 program could be built: ${out%%$'\n'*}"
+    else
+        taktor_ensure_prefix
+        out=$(timeout 120 "$TAKTOR_WINE" "$dir/probe.exe" 2>&1 | tr -d '\r') || true
+        if [ "$out" != 32-bit ] && [ "$taktor_wine32" = ok ] && [[ $out == *kernel32* ]]; then
+            rm -f "$WINEPREFIX/.taktor-ready"
+            taktor_ensure_prefix
+            out=$(timeout 120 "$TAKTOR_WINE" "$dir/probe.exe" 2>&1 | tr -d '\r') || true
+        fi
+        if [ "$out" != 32-bit ]; then
+            why="a tiny i686 program did not run: ${out:-no output}"
+        fi
+    fi
+    rm -rf "$dir"
+    if [ -n "$why" ]; then
+        printf '!!!!! NOT RUN: %s. Why: %s\n' "$what" "${why//$'\n'/ | }" >&2
+        return 1
+    fi
 }
 
 # Starts Xvfb on a free display number when there is no display, and exports DISPLAY.

@@ -9,7 +9,7 @@ if [ -z "${DISPLAY:-}" ]; then
     started_display=1
 fi
 taktor_ensure_prefix
-wine "$@"
+"$TAKTOR_WINE" "$@"
 rc=$?
 if [ "$started_display" = 1 ]; then
     wineserver -k 2>/dev/null

@@ -20,7 +20,7 @@ ln -sfn /nonexistent/taktor-no-device "$WINEPREFIX/dosdevices/com8"
 
 export TAKTOR_EXE=$(wine_path "$program")
 export TAKTOR_FAKE_TOOL=$(wine_path "$tool")
-"$here/../with-simulator.sh" COM5 -- wine "$driver" "$@"
+"$here/../with-simulator.sh" COM5 -- "$TAKTOR_WINE" "$driver" "$@"
 rc=$?
 if [ "$started_display" = 1 ]; then
     wineserver -k 2>/dev/null

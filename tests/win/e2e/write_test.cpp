@@ -79,7 +79,9 @@ protected:
         EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box.box); }, milliseconds(3000)));
         EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(program.Main()) != FALSE; },
                               milliseconds(3000)));
-        EXPECT_EQ(program.FindWaitWindow(), nullptr);
+        // The program enables MainWindow first and closes the wait window just after.
+        EXPECT_TRUE(
+            WaitUntil([&] { return program.FindWaitWindow() == nullptr; }, milliseconds(3000)));
         GUITHREADINFO info = {};
         info.cbSize = sizeof(info);
         EXPECT_TRUE(WaitUntil(
