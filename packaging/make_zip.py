@@ -44,8 +44,8 @@ def main():
     args = parser.parse_args()
 
     contents = []
-    for spec, is_text in args.entries or []:
-        name, _, path = spec.partition("=")
+    for argument, is_text in args.entries or []:
+        name, _, path = argument.partition("=")
         with open(path, "rb") as f:
             data = f.read()
         contents.append((name, windows_text(data) if is_text else data))
