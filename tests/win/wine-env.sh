@@ -65,6 +65,13 @@ taktor_ensure_prefix() {
             wineserver -w
             echo "wine32=$taktor_wine32" >"$WINEPREFIX/.taktor-ready"
         fi
+        # Wine draws the caption buttons with its Marlett font; a prefix made where the 32-bit
+        # loader cannot run lacks it, and the buttons show as letters.
+        local fonts=$WINEPREFIX/drive_c/windows/Fonts
+        if [ -d "$fonts" ] && [ ! -e "$fonts/marlett.ttf" ] && [ -e /usr/share/wine/fonts/marlett.ttf ]
+        then
+            cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+        fi
     ) 9>"$WINEPREFIX.lock"
 }
 
