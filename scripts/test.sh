@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds everything and runs every test: the native tests (also under
-# AddressSanitizer/UndefinedBehaviorSanitizer and ThreadSanitizer), the formatting check, the
-# Windows program's tests under Wine on a virtual display, and the i686 build.
+# AddressSanitizer/UndefinedBehaviorSanitizer and ThreadSanitizer), the formatting check, a short
+# run of every fuzz target, the Windows program's tests under Wine on a virtual display, and the
+# i686 build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -22,6 +23,9 @@ for preset in native asan tsan; do
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset" -j "$jobs"
 done
+
+step "Fuzzing: every target for 10 seconds"
+scripts/fuzz.sh 10
 
 step "Windows build (x86_64) and its tests under Wine"
 cmake --preset win64 >/dev/null
