@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     # native build and tests
     cmake make g++ googletest libgtest-dev clang-format
+    # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
+    clang libclang-rt-14-dev
     # the Windows program, cross-built
     g++-mingw-w64-x86-64 g++-mingw-w64-i686
     # running it: Wine for x86_64 and i686 programs, a virtual display, screenshots

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds everything and runs every test: the native tests (also under
-# AddressSanitizer/UndefinedBehaviorSanitizer and ThreadSanitizer), the formatting check, the
-# Windows-side tests of the x86_64 and the i686 build under Wine on a virtual display (the release
-# package of each build unpacked and used among them), and a second build of the packages that
-# must give the same bytes. Where no i686 program can run, it says so loudly, runs the rest and
-# ends without "All tests passed".
+# AddressSanitizer/UndefinedBehaviorSanitizer and ThreadSanitizer), the formatting check, a short
+# run of every fuzz target, the Windows-side tests of the x86_64 and the i686 build under Wine on
+# a virtual display (the release package of each build unpacked and used among them), and a
+# second build of the packages that must give the same bytes. Where no i686 program can run, it
+# says so loudly, runs the rest and ends without "All tests passed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -25,6 +25,9 @@ for preset in native asan tsan; do
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset" -j "$jobs"
 done
+
+step "Fuzzing: every target for 10 seconds"
+scripts/fuzz.sh 10
 
 for preset in win64 win32; do
     step "Windows build: $preset"
