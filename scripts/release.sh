@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up what is missing and builds the release packages for technicians: both Windows
 # programs, for x86_64 and i686, each package a zip with the folder Taktor/ (Taktor.exe,
-# Kanalyst.exe, README.txt). Writes build/release/taktor-<version>-win64.zip, -win32.zip and
+# Kanalyst.exe, Check-cable.cmd, README.txt). Writes build/release/taktor-<version>-win64.zip, -win32.zip and
 # SHA256SUMS. The same commit gives the same bytes wherever and whenever it is built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
