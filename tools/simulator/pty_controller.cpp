@@ -223,27 +223,27 @@ bool PtyController::RequestLine(bool plugged) {
     if (!options_.devicePath.empty()) {
         return false;
     }
+    std::unique_lock<std::mutex> lock(mutex_);
+    lineRequest_ = plugged;
+    const std::uint64_t request = ++linesRequested_;
+    lock.unlock();
     if (std::this_thread::get_id() == thread_.get_id()) {
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            lineRequest_ = plugged;
-        }
         ApplyLineRequest();
         return true;
     }
-    std::unique_lock<std::mutex> lock(mutex_);
-    lineRequest_ = plugged;
-    lock.unlock();
     Wake();
     lock.lock();
-    return changed_.wait_for(lock, std::chrono::seconds(5), [this] { return !lineRequest_; });
+    return changed_.wait_for(lock, std::chrono::seconds(5),
+                             [&] { return linesApplied_ >= request; });
 }
 
 void PtyController::ApplyLineRequest() {
     std::optional<bool> request;
+    std::uint64_t taken = 0;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         request.swap(lineRequest_);
+        taken = linesRequested_;
     }
     if (request) {
         const bool plugged = lineFd_ >= 0;
@@ -256,6 +256,10 @@ void PtyController::ApplyLineRequest() {
                 CloseLine();  // stays unplugged
             }
         }
+    }
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        linesApplied_ = taken;
     }
     changed_.notify_all();
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -120,6 +121,10 @@ private:
     std::string slavePath_;
     int slaveFd_ = -1;                 // held open so that the master never sees a hang-up
     std::optional<bool> lineRequest_;  // plugged in (true) or hung up (false), to be applied
+    // Requests made and requests carried out: a requester waits until its own is carried out,
+    // not only taken up.
+    std::uint64_t linesRequested_ = 0;
+    std::uint64_t linesApplied_ = 0;
     bool stopping_ = false;
     Behaviour behaviour_;
     std::optional<Behaviour> pendingBehaviour_;
