@@ -21,46 +21,13 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <thread>
+
+#include "common/worker.h"
 
 namespace taktor {
 
 constexpr std::chrono::milliseconds kGracePeriod{1000};
-
-// A thread whose end can be awaited with a time-out. Destroying or replacing a Worker joins a
-// thread that has ended and leaves one that still runs to end on its own; it never waits.
-class Worker {
-public:
-    Worker() = default;
-    Worker(Worker&&) noexcept = default;
-    Worker& operator=(Worker&& other) noexcept;
-    ~Worker() { Release(); }
-
-    // False when no thread could be started. What body owns is released before the worker
-    // counts as ended.
-    bool Start(std::function<void()> body);
-
-    // True when the worker has ended (or none was started) within the time-out.
-    bool WaitFor(std::chrono::milliseconds timeout);
-
-    // Started and not yet ended.
-    bool Running() const;
-
-private:
-    void Release();
-
-    struct Shared {
-        std::mutex mutex;
-        std::condition_variable ended;
-        bool done = false;
-    };
-    std::shared_ptr<Shared> shared_;
-    std::thread thread_;
-};
 
 // Gives the main thread a new grace period of kGracePeriod. Called when a write command starts
 // and at shutdown. The grace period belongs to the main thread only.
