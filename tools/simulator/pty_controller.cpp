@@ -172,6 +172,8 @@ void PtyController::CloseLine() {
         dropped += output.bytes.size();
     }
     output_.clear();
+    inbox_.clear();
+    inboxDue_.clear();
     staleDue_.reset();
     if (dropped > 0) {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -369,38 +371,64 @@ void PtyController::Receive(Clock::time_point now) {
     for (;;) {
         const ssize_t n = read(lineFd_, buffer, sizeof(buffer));
         if (n <= 0) {
-            return;
+            break;
         }
-        const std::vector<ReceivedFrame> frames =
-            model_.Receive(buffer, static_cast<std::size_t>(n), now);
-        std::size_t dropped = 0;
+        for (ssize_t i = 0; i < n; ++i) {
+            // Unpaced, a byte has crossed the wire when it is read; paced, one byte time after
+            // the one before it, or after it was read if the line was idle.
+            Clock::time_point due = now;
+            if (options_.paced) {
+                lineInFree_ = std::max(lineInFree_, now) + kByteTime;
+                due = lineInFree_;
+            }
+            inbox_.push_back(static_cast<char>(buffer[i]));
+            inboxDue_.push_back(due);
+        }
+    }
+    Deliver(now);
+}
+
+void PtyController::Deliver(Clock::time_point now) {
+    const auto arrived = static_cast<std::size_t>(
+        std::upper_bound(inboxDue_.begin(), inboxDue_.end(), now) - inboxDue_.begin());
+    if (arrived == 0) {
+        return;
+    }
+    // The frame completes with its last byte: its reply counts from then.
+    const Clock::time_point at = options_.paced ? inboxDue_[arrived - 1] : now;
+    const std::string bytes = inbox_.substr(0, arrived);
+    inbox_.erase(0, arrived);
+    inboxDue_.erase(inboxDue_.begin(), inboxDue_.begin() + static_cast<std::ptrdiff_t>(arrived));
+
+    const std::vector<ReceivedFrame> frames =
+        model_.Receive(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), at);
+    std::size_t dropped = 0;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        dropped = model_.DiscardedBytes() - discarded_;
+        discarded_ = model_.DiscardedBytes();
+    }
+    if (dropped > 0 && options_.onDiscarded) {
+        options_.onDiscarded(dropped);
+    }
+    if (staleDue_) {
+        staleDue_ = at + kQuietBeforeStale;
+    }
+    for (const ReceivedFrame& frame : frames) {
         {
             std::lock_guard<std::mutex> guard(mutex_);
-            dropped = model_.DiscardedBytes() - discarded_;
-            discarded_ = model_.DiscardedBytes();
+            frames_.push_back(frame);
         }
-        if (dropped > 0 && options_.onDiscarded) {
-            options_.onDiscarded(dropped);
+        changed_.notify_all();
+        if (options_.onFrame) {
+            options_.onFrame(frame);
         }
-        if (staleDue_) {
-            staleDue_ = now + kQuietBeforeStale;
+        ApplyPendingBehaviour(now);
+        for (ReplyChunk& chunk : model_.Reply(frame)) {
+            Queue(at + chunk.delay, std::move(chunk.bytes), false, chunk.hangUp);
         }
-        for (const ReceivedFrame& frame : frames) {
-            {
-                std::lock_guard<std::mutex> guard(mutex_);
-                frames_.push_back(frame);
-            }
-            changed_.notify_all();
-            if (options_.onFrame) {
-                options_.onFrame(frame);
-            }
-            ApplyPendingBehaviour(now);
-            for (ReplyChunk& chunk : model_.Reply(frame)) {
-                Queue(now + chunk.delay, std::move(chunk.bytes), false, chunk.hangUp);
-            }
-            if (model_.CurrentBehaviour().kind == ReplyKind::Stray) {
-                staleDue_ = now + kQuietBeforeStale;
-            }
+        if (model_.CurrentBehaviour().kind == ReplyKind::Stray) {
+            staleDue_ = at + kQuietBeforeStale;
         }
     }
 }
@@ -413,15 +441,16 @@ bool PtyController::Flush(Clock::time_point now) {
         std::string& bytes = output_.front().bytes;
         std::size_t count = bytes.size();
         if (options_.paced) {
-            // The line sends one byte per byte time; after a pause it does not catch up.
+            // The line sends one byte per byte time, and a byte reaches the other side when its
+            // last bit has: one byte time after it began. After a pause it does not catch up.
             lineFree_ = std::max(lineFree_, output_.front().due);
             if (lineFree_ + 4 * kByteTime < now) {
-                lineFree_ = now;
+                lineFree_ = now - kByteTime;
             }
-            if (lineFree_ > now) {
+            if (lineFree_ + kByteTime > now) {
                 break;
             }
-            const auto slots = static_cast<std::size_t>((now - lineFree_) / kByteTime) + 1;
+            const auto slots = static_cast<std::size_t>((now - lineFree_) / kByteTime);
             count = std::min(count, slots);
         }
         const ssize_t n = count > 0 ? write(lineFd_, bytes.data(), count) : 0;
@@ -465,7 +494,7 @@ std::optional<Clock::time_point> PtyController::NextWake() const {
     if (!output_.empty()) {
         Clock::time_point due = output_.front().due;
         if (options_.paced) {
-            due = std::max(due, lineFree_);
+            due = std::max(due, lineFree_) + kByteTime;
         }
         if (!next || due < *next) {
             next = due;
@@ -497,21 +526,32 @@ void PtyController::Serve() {
             staleDue_.reset();
             Queue(now, StaleLine());
         }
+        Deliver(now);
         writable = Flush(now);
         if (lineFd_ < 0) {
             continue;  // hung up by the reply
         }
 
-        int timeout = -1;
+        // Paced bytes are due at sub-millisecond times: the wait is given in nanoseconds.
+        timespec wait{};
+        timespec* timeout = nullptr;
+        std::optional<Clock::time_point> next;
         if (writable) {
-            if (const std::optional<Clock::time_point> next = NextWake()) {
-                const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
-                timeout = static_cast<int>(std::clamp<long long>(wait.count(), 0, INT_MAX));
-            }
+            next = NextWake();
+        }
+        if (!inboxDue_.empty() && (!next || inboxDue_.front() < *next)) {
+            next = inboxDue_.front();
+        }
+        if (next) {
+            const auto ns = std::max<long long>(
+                0, std::chrono::duration_cast<std::chrono::nanoseconds>(*next - now).count());
+            wait.tv_sec = static_cast<time_t>(ns / 1000000000);
+            wait.tv_nsec = static_cast<long>(ns % 1000000000);
+            timeout = &wait;
         }
         pollfd fds[2] = {{lineFd_, static_cast<short>(POLLIN | (writable ? 0 : POLLOUT)), 0},
                          {wakeFds_[0], POLLIN, 0}};
-        if (poll(fds, 2, timeout) < 0) {
+        if (ppoll(fds, 2, timeout, nullptr) < 0) {
             continue;
         }
         if (fds[1].revents & POLLIN) {

@@ -19,7 +19,9 @@ namespace taktor::sim {
 
 struct PtyOptions {
     Behaviour behaviour;
-    // Sends the replies at the pace of the line, about 1.04 ms per byte at 9600 baud, 8N1.
+    // Carries both directions at the pace of the line, about 1.04 ms per byte at 9600 baud, 8N1:
+    // a byte counts as received, and is written to the configurator's side, when its last bit
+    // would have crossed the wire.
     bool paced = false;
     // Made a symbolic link to the slave (replacing what is there) and removed on stop.
     std::string linkPath;
@@ -100,6 +102,8 @@ private:
     bool RequestLine(bool plugged);
     void ApplyPendingBehaviour(Clock::time_point now);
     void Receive(Clock::time_point now);
+    // Hands the model the bytes that have crossed the wire by now, and queues their replies.
+    void Deliver(Clock::time_point now);
     // counted: already in queuedBytes_ (bytes from Send).
     void Queue(Clock::time_point due, std::string bytes, bool counted = false, bool hangUp = false);
     bool Flush(Clock::time_point now);  // false when the line would block
@@ -115,6 +119,11 @@ private:
     std::vector<Output> output_;                 // serving thread only, in order of due time
     std::optional<Clock::time_point> staleDue_;  // serving thread only
     Clock::time_point lineFree_{};               // serving thread only, for pacing
+    // Bytes read from the line that have not yet crossed the wire, with the time each has;
+    // serving thread only, for pacing.
+    std::string inbox_;
+    std::vector<Clock::time_point> inboxDue_;
+    Clock::time_point lineInFree_{};
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
