@@ -54,7 +54,7 @@ const char kUsage[] =
     "                      pseudo-terminal and its link go); \"plug\" plugs it in again under\n"
     "                      the same link. For example \"plug confirm\".\n"
     "  --log PATH          append the log to PATH instead of printing it\n"
-    "  --paced             send replies at the line's pace, about 1.04 ms per byte\n"
+    "  --paced             carry both directions at the line's pace, 1.04 ms per byte\n"
     "  --late-ms N         the delay of \"late\" (default 400)\n"
     "  --frames N          exit after N frames have been received and answered\n"
     "  --ready-file PATH   created once the line is served; removed on exit\n"

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -504,6 +505,9 @@ std::optional<Clock::time_point> PtyController::NextWake() const {
 }
 
 void PtyController::Serve() {
+    // Paced bytes are due at exact times: the kernel may not defer this thread's wake-ups by
+    // its default slack of 50 microseconds.
+    prctl(PR_SET_TIMERSLACK, 1UL);
     bool writable = true;
     for (;;) {
         {
