@@ -1,3 +1,4 @@
+// Port discovery on Windows: the program's directory, the listing tool's run and its list.
 #include "link/win/discovery_win.h"
 
 #include <shellapi.h>
@@ -7,6 +8,9 @@
 namespace taktor {
 
 namespace {
+
+// ERROR_ELEVATION_REQUIRED, which not every SDK's headers name.
+constexpr DWORD kElevationRequired = 740;
 
 class FileSource : public ByteSource {
 public:
@@ -49,11 +53,18 @@ int WindowsDiscovery::RunProgramAndWait(const Text& program, const Text& argumen
         return 1;
     }
 
-    // The second way: through the shell, in the tool's own directory when none is given.
+    // A program that asks for elevation would only bring up a consent prompt through the shell.
+    if (GetLastError() == kElevationRequired) {
+        return 0;
+    }
+    // The second way: through the shell, in the tool's own directory when none is given. It must
+    // neither wait on a DDE conversation (the main thread has no message loop running here) nor
+    // show anything: no error box, and no security warning for a file that came from the
+    // internet (the program runs it before every write, unattended).
     const Text shellDir = directory.empty() ? ShellDirectoryFor(program) : directory;
     SHELLEXECUTEINFOW shell = {};
     shell.cbSize = sizeof(shell);
-    shell.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
+    shell.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS;
     shell.hwnd = nullptr;
     shell.lpVerb = nullptr;
     shell.lpFile = Wide(program);
