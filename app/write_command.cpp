@@ -2,9 +2,7 @@
 
 #include "app/field_value.h"
 #include "app/ui_event.h"
-#include "link/serial_channel.h"
-#include "link/transfer.h"
-#include "link/worker.h"
+#include "link/write_timing.h"
 
 namespace taktor {
 
@@ -44,7 +42,7 @@ void SendUntilDone(WriteCommandServices& services) {
     const PhaseDurations durations = ReadDurations(services.fields);
     int failed = 0;
     for (;;) {
-        switch (TransferAttempt(durations, services.messages)) {
+        switch (services.link.TransferAttempt(durations, services.messages)) {
             case TransferResult::Aborted:
                 services.wait.CloseWaitWindow();
                 services.messages.ShowMessage(kFailureTitle, kLinkBrokenText, kErrorMessage);
@@ -65,9 +63,9 @@ void SendUntilDone(WriteCommandServices& services) {
     }
 }
 
-void CloseControllerChannel() {
-    if (IsChannelOpen(kControllerChannel)) {
-        CloseChannel(kControllerChannel);
+void CloseControllerChannel(ControllerLink& link) {
+    if (link.IsChannelOpen(kControllerChannel)) {
+        link.CloseChannel(kControllerChannel);
     }
 }
 
@@ -82,21 +80,21 @@ void WriteCommand(int type, WriteCommandServices& services) {
     if (!CycleAccepted(ReadPhaseTexts(services.fields))) {
         return;
     }
-    StartGracePeriod();
+    services.link.StartGracePeriod();
     services.wait.ShowWaitWindow();
     const Text port = services.ports.FindCablePort();
     if (port.empty()) {
         services.messages.ShowMessage(kFailureTitle, kNoCableText, kErrorMessage);
     } else {
-        CloseControllerChannel();
-        if (OpenChannel(kControllerChannel, &port, kControllerLineSettings) < 1) {
+        CloseControllerChannel(services.link);
+        if (services.link.OpenChannel(kControllerChannel, &port, kControllerLineSettings) < 1) {
             services.wait.CloseWaitWindow();
             services.messages.ShowMessage(kFailureTitle, kPortBusyText, kErrorMessage);
         } else {
             SendUntilDone(services);
         }
     }
-    CloseControllerChannel();
+    CloseControllerChannel(services.link);
     services.wait.CloseWaitWindow();
 }
 

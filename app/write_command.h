@@ -5,10 +5,9 @@
 #include "app/validation.h"
 #include "common/message_dialog.h"
 #include "common/text.h"
+#include "link/controller_link.h"
 
 namespace taktor {
-
-constexpr int kMostAttempts = 6;
 
 // The wait window, shown while a write runs.
 class WaitIndicator {
@@ -30,6 +29,7 @@ struct WriteCommandServices {
     PortFinder& ports;
     PhaseFieldReader& fields;
     MessageDialog& messages;
+    ControllerLink& link;
 };
 
 // type: the type of the write button's event; only a press (0) acts.

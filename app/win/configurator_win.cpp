@@ -6,9 +6,6 @@
 
 #include "app/win/bitmap_win.h"
 #include "assets/resource_ids.h"
-#include "link/serial_channel.h"
-#include "link/transfer.h"
-#include "link/worker.h"
 #include "link/win/discovery_win.h"
 
 namespace taktor {
@@ -29,10 +26,8 @@ void Configurator::Run(HINSTANCE instance) {
     InitCommonControlsEx(&controls);
     CoInitialize(nullptr);
     layer_.Initialise(instance);
-    InitChannelTable();
 
     state_.cycleBanner = LoadBitmapResource(instance, IDR_CYCLE_BANNER);
-    AllocateFrameStorage();
     mainWindow_.BuildMainWindow();
     if (state_.MainWindow == nullptr) {
         // Without its window the program could only wait, unseen, for events that never come.
@@ -48,7 +43,7 @@ void Configurator::OnValidationTick() {
 }
 
 void Configurator::OnWriteButton(int type) {
-    WriteCommandServices services{waitWindow_, *this, mainWindow_, messages_};
+    WriteCommandServices services{waitWindow_, *this, mainWindow_, messages_, link_};
     WriteCommand(type, services);
 }
 
@@ -66,8 +61,8 @@ void Configurator::ConfirmExit() {
 }
 
 void Configurator::ShutDown(UINT exitCode) {
-    StartGracePeriod();
-    CloseAllChannels();
+    link_.StartGracePeriod();
+    link_.CloseAllChannels();
     if (state_.WaitWindow != nullptr) {
         layer_.CloseWindow(state_.WaitWindow);
     }
@@ -81,7 +76,6 @@ void Configurator::ShutDown(UINT exitCode) {
         DeleteObject(state_.labelFont);
     }
     layer_.Release();
-    ReleaseFrameStorage();
     CoUninitialize();
     ExitProcess(exitCode);
 }

@@ -11,6 +11,7 @@
 #include "app/win/window_layer_win.h"
 #include "app/write_command.h"
 #include "common/win/show_message_win.h"
+#include "link/controller_link.h"
 
 namespace taktor {
 
@@ -36,6 +37,8 @@ private:
     MainWindowView mainWindow_{layer_, state_};
     WaitWindowView waitWindow_{layer_, state_};
     WindowsMessageDialog messages_;
+    // The channel table, the frame and the reply, made with the configurator at start-up.
+    ControllerLink link_;
 };
 
 }  // namespace taktor

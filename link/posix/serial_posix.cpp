@@ -1,6 +1,6 @@
-// The serial device on POSIX terminals: termios for the line settings, flock for exclusive
-// access, non-blocking I/O with poll so that reads and writes can be cancelled and writes time
-// out as on Windows.
+// The serial device on POSIX terminals: termios for the line settings, an exclusive open and
+// flock for exclusive access, non-blocking I/O with poll so that reads and writes end when their
+// attempt is stopped and writes time out as on Windows.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -8,16 +8,15 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <mutex>
 #include <string>
 
 #include "link/line_settings.h"
 #include "link/posix/termios_config.h"
 #include "link/serial_device.h"
+#include "link/write_timing.h"
 
 namespace taktor {
 
@@ -25,82 +24,39 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A pipe whose read end stays readable while the device is cancelled: it sits in the poll set
-// of every wait.
-class CancelSignal {
-public:
-    CancelSignal() {
-        if (pipe(fds_) != 0) {
-            fds_[0] = fds_[1] = -1;
-            return;
-        }
-        for (int fd : fds_) {
-            fcntl(fd, F_SETFD, FD_CLOEXEC);
-            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-        }
+// Waits until fd is ready for events, the stop signal is set or the time-out (ms, -1: none)
+// runs out. False when the wait failed, the line went away or the stop came.
+bool WaitReady(int fd, short events, const StopSignal& stop, int timeout) {
+    pollfd fds[2] = {{fd, events, 0}, {static_cast<int>(stop.WaitHandle()), POLLIN, 0}};
+    const int ready = poll(fds, 2, timeout);
+    if (ready < 0) {
+        return errno == EINTR;
     }
-    ~CancelSignal() {
-        for (int fd : fds_) {
-            if (fd >= 0) {
-                close(fd);
-            }
-        }
-    }
-    CancelSignal(const CancelSignal&) = delete;
-    CancelSignal& operator=(const CancelSignal&) = delete;
-
-    bool Valid() const { return fds_[0] >= 0; }
-    int PollFd() const { return fds_[0]; }
-    bool IsSet() const { return set_.load(); }
-
-    // Callers serialise Set and Clear, so the pipe holds one byte exactly while the flag is set.
-    void Set() {
-        if (!set_.exchange(true)) {
-            const char byte = 1;
-            while (write(fds_[1], &byte, 1) < 0 && errno == EINTR) {
-            }
-        }
-    }
-    void Clear() {
-        if (set_.exchange(false)) {
-            char byte = 0;
-            while (read(fds_[0], &byte, 1) < 0 && errno == EINTR) {
-            }
-        }
-    }
-
-private:
-    int fds_[2] = {-1, -1};
-    std::atomic<bool> set_{false};
-};
+    return (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) == 0 && !stop.IsSet();
+}
 
 class PosixSerialDevice : public SerialDevice {
 public:
     explicit PosixSerialDevice(int fd) : fd_(fd) {}
-    ~PosixSerialDevice() override { close(fd_); }
-
-    bool Ready() const { return cancel_.Valid(); }
+    ~PosixSerialDevice() override {
+        ioctl(fd_, TIOCNXCL);  // the exclusive mode outlives the descriptor otherwise
+        close(fd_);
+    }
 
     ChannelHandle Handle() const override { return static_cast<ChannelHandle>(fd_) + 1; }
 
-    std::int32_t QueuedInput() override {
-        if (cancel_.IsSet()) {
-            return 0;
-        }
+    std::int32_t QueuedInput(const StopSignal& stop) override {
         int count = 0;
-        if (ioctl(fd_, FIONREAD, &count) != 0 || count < 0) {
+        if (stop.IsSet() || ioctl(fd_, FIONREAD, &count) != 0 || count < 0) {
             return 0;
         }
         return count;
     }
 
-    std::int32_t Read(void* buffer, std::int32_t length) override {
+    std::int32_t Read(void* buffer, std::int32_t length, const StopSignal& stop) override {
         auto* bytes = static_cast<unsigned char*>(buffer);
         std::int32_t done = 0;
-        while (done < length) {
-            if (cancel_.IsSet()) {
-                return 0;
-            }
+        while (done < length && !stop.IsSet()) {
             const ssize_t n = read(fd_, bytes + done, static_cast<std::size_t>(length - done));
             if (n > 0) {
                 done += static_cast<std::int32_t>(n);
@@ -111,30 +67,19 @@ public:
             if (n < 0 && errno == EINTR) {
                 continue;
             }
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-                return 0;  // EIO after a hang-up, or another failure
-            }
-            pollfd fds[2] = {{fd_, POLLIN, 0}, {cancel_.PollFd(), POLLIN, 0}};
-            const int ready = poll(fds, 2, -1);
-            if (ready < 0 && errno != EINTR) {
-                return 0;
-            }
-            if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-                return 0;
+            if ((n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) ||
+                !WaitReady(fd_, POLLIN, stop, -1)) {
+                break;  // EIO after a hang-up, another failure, or the stop
             }
         }
         return done;
     }
 
-    std::int32_t Write(const void* buffer, std::int32_t length) override {
+    std::int32_t Write(const void* buffer, std::int32_t length, const StopSignal& stop) override {
         const auto* bytes = static_cast<const unsigned char*>(buffer);
-        const auto deadline =
-            Clock::now() + std::chrono::milliseconds(100 * static_cast<std::int64_t>(length) + 10);
+        const auto deadline = Clock::now() + length * kWriteTimeoutPerByte + kWriteTimeoutExtra;
         std::int32_t done = 0;
-        while (done < length) {
-            if (cancel_.IsSet()) {
-                return 0;
-            }
+        while (done < length && !stop.IsSet()) {
             const ssize_t n = write(fd_, bytes + done, static_cast<std::size_t>(length - done));
             if (n > 0) {
                 done += static_cast<std::int32_t>(n);
@@ -144,39 +89,20 @@ public:
                 continue;
             }
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-                return 0;
-            }
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) {
                 break;
             }
-            pollfd fds[2] = {{fd_, POLLOUT, 0}, {cancel_.PollFd(), POLLIN, 0}};
-            const int wait = left.count() > INT_MAX ? INT_MAX : static_cast<int>(left.count());
-            const int ready = poll(fds, 2, wait);
-            if (ready < 0 && errno != EINTR) {
-                return 0;
-            }
-            if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-                return 0;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0 ||
+                !WaitReady(fd_, POLLOUT, stop,
+                           left.count() > INT_MAX ? INT_MAX : static_cast<int>(left.count()))) {
+                break;
             }
         }
         return done;
     }
 
-    void Cancel() override {
-        std::lock_guard<std::mutex> guard(signalLock_);
-        cancel_.Set();
-    }
-
-    void Resume() override {
-        std::lock_guard<std::mutex> guard(signalLock_);
-        cancel_.Clear();
-    }
-
 private:
     int fd_;
-    std::mutex signalLock_;
-    CancelSignal cancel_;
 };
 
 // Raises or lowers RTS when the line is not under hardware handshake. Pseudo-terminals have no
@@ -195,11 +121,18 @@ std::unique_ptr<SerialDevice> OpenSerialDevice(const Text& devicePath,
     if (fd < 0) {
         return nullptr;
     }
-    auto device = std::make_unique<PosixSerialDevice>(fd);
-    // The port belongs to one opener at a time, as a Windows port opened without sharing does.
-    if (!device->Ready() || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // The port belongs to one opener at a time, as a Windows port opened without sharing does:
+    // flock keeps out every other opener that locks, root included; the exclusive mode every
+    // other opener but root, locking or not.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
         return nullptr;
     }
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    auto device = std::make_unique<PosixSerialDevice>(fd);
 
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {

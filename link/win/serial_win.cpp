@@ -1,14 +1,18 @@
 // The serial device on Windows: an overlapped handle, so that a status query or read on one
 // thread never waits behind a write on another and a pending operation can be cancelled; the
-// blocking behaviour of the channel is built from waits on the operations' events.
+// blocking behaviour of the channel is built from waits on the operations' events and the
+// attempt's stop signal.
 #include <windows.h>
+#include <winioctl.h>
 
 #include <climits>
+#include <cstddef>
 #include <memory>
 #include <string>
 
 #include "link/line_settings.h"
 #include "link/serial_device.h"
+#include "link/write_timing.h"
 
 namespace taktor {
 
@@ -48,6 +52,20 @@ void ConfigToDcb(const PortConfig& config, DCB& dcb) {
     dcb.XoffLim = config.xoffLim;
 }
 
+// The status query that ClearCommError makes, made here as an overlapped operation of its own,
+// so that a query held up in the driver ends with its attempt like a read or a write. It clears
+// the line's error flags as ClearCommError does. (The names of the serial driver's interface.)
+constexpr DWORD kGetCommStatus =
+    CTL_CODE(FILE_DEVICE_SERIAL_PORT, 27, METHOD_BUFFERED, FILE_ANY_ACCESS);
+struct SerialStatus {
+    ULONG errors;
+    ULONG holdReasons;
+    ULONG amountInInQueue;
+    ULONG amountInOutQueue;
+    BOOLEAN eofReceived;
+    BOOLEAN waitForImmediate;
+};
+
 // One overlapped operation: its record and event on the heap, closed on every way out, and
 // left only when the driver has finished with them.
 class Operation {
@@ -70,56 +88,54 @@ private:
 
 class WinSerialDevice : public SerialDevice {
 public:
-    explicit WinSerialDevice(HANDLE handle)
-        : handle_(handle), cancel_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~WinSerialDevice() override {
-        CloseHandle(handle_);
-        if (cancel_ != nullptr) {
-            CloseHandle(cancel_);
-        }
-    }
-
-    bool Ready() const { return cancel_ != nullptr; }
+    explicit WinSerialDevice(HANDLE handle) : handle_(handle) {}
+    ~WinSerialDevice() override { CloseHandle(handle_); }
 
     ChannelHandle Handle() const override { return reinterpret_cast<ChannelHandle>(handle_); }
 
-    std::int32_t QueuedInput() override {
-        if (IsCancelled()) {
+    std::int32_t QueuedInput(const StopSignal& stop) override {
+        SerialStatus status{};
+        DWORD got = 0;
+        const Outcome outcome = Run(
+            [&](OVERLAPPED* record) {
+                return DeviceIoControl(handle_, kGetCommStatus, nullptr, 0, &status, sizeof(status),
+                                       nullptr, record);
+            },
+            INFINITE, stop, got);
+        if (outcome != Outcome::Complete || got < offsetof(SerialStatus, amountInOutQueue)) {
             return 0;
         }
-        // On a handle opened for overlapped I/O the status query is an operation of the handle
-        // too, so the CancelIoEx of Cancel ends one that hangs in the driver.
-        DWORD errors = 0;
-        COMSTAT status{};
-        if (!ClearCommError(handle_, &errors, &status)) {
-            return 0;
-        }
-        return status.cbInQue > INT_MAX ? INT_MAX : static_cast<std::int32_t>(status.cbInQue);
+        return status.amountInInQueue > INT_MAX ? INT_MAX
+                                                : static_cast<std::int32_t>(status.amountInInQueue);
     }
 
-    std::int32_t Read(void* buffer, std::int32_t length) override {
+    std::int32_t Read(void* buffer, std::int32_t length, const StopSignal& stop) override {
         auto* bytes = static_cast<unsigned char*>(buffer);
         std::int32_t done = 0;
         // With all read time-outs 0 the driver completes a read only when it is full; the loop
         // covers drivers that hand over what they have.
         while (done < length) {
             DWORD n = 0;
-            if (Transfer(false, bytes + done, static_cast<DWORD>(length - done), INFINITE, n) !=
-                Outcome::Complete) {
-                return 0;
+            const Outcome outcome = Run(
+                [&](OVERLAPPED* record) {
+                    return ReadFile(handle_, bytes + done, static_cast<DWORD>(length - done),
+                                    nullptr, record);
+                },
+                INFINITE, stop, n);
+            done += static_cast<std::int32_t>(n);  // what came also before a failure or a stop
+            if (outcome != Outcome::Complete || n == 0) {
+                break;
             }
-            if (n == 0) {
-                return 0;
-            }
-            done += static_cast<std::int32_t>(n);
         }
         return done;
     }
 
-    std::int32_t Write(const void* buffer, std::int32_t length) override {
+    std::int32_t Write(const void* buffer, std::int32_t length, const StopSignal& stop) override {
         // The driver's own write time-out is set as well, but not every driver applies it to an
         // overlapped write, so the wait is bounded here.
-        const ULONGLONG limit = 100ULL * static_cast<ULONGLONG>(length) + 10;
+        const ULONGLONG limit =
+            static_cast<ULONGLONG>(kWriteTimeoutPerByte.count()) * static_cast<ULONGLONG>(length) +
+            static_cast<ULONGLONG>(kWriteTimeoutExtra.count());
         const ULONGLONG deadline = GetTickCount64() + limit;
         const auto* bytes = static_cast<const unsigned char*>(buffer);
         std::int32_t done = 0;
@@ -129,59 +145,49 @@ public:
                 break;
             }
             DWORD n = 0;
-            const Outcome outcome =
-                Transfer(true, const_cast<unsigned char*>(bytes + done),
-                         static_cast<DWORD>(length - done), static_cast<DWORD>(deadline - now), n);
-            done += static_cast<std::int32_t>(n);
-            if (outcome == Outcome::Cancelled || outcome == Outcome::Failed) {
-                return 0;
-            }
-            if (outcome == Outcome::TimedOut || n == 0) {
+            const Outcome outcome = Run(
+                [&](OVERLAPPED* record) {
+                    return WriteFile(handle_, bytes + done, static_cast<DWORD>(length - done),
+                                     nullptr, record);
+                },
+                static_cast<DWORD>(deadline - now), stop, n);
+            done += static_cast<std::int32_t>(n);  // what went out also before a failure or a stop
+            if (outcome != Outcome::Complete || n == 0) {
                 break;
             }
         }
         return done;
     }
 
-    void Cancel() override {
-        SetEvent(cancel_);
-        CancelIoEx(handle_, nullptr);
-    }
-
-    void Resume() override { ResetEvent(cancel_); }
-
 private:
-    enum class Outcome { Complete, TimedOut, Cancelled, Failed };
+    enum class Outcome { Complete, TimedOut, Stopped, Failed };
 
-    bool IsCancelled() const { return WaitForSingleObject(cancel_, 0) == WAIT_OBJECT_0; }
-
-    // One overlapped read or write, waited for until it completes, the wait runs out or the
-    // device is cancelled. A pending operation is cancelled and its end waited for before its
-    // buffer and record are left: a driver that never ends it keeps this thread here, and the
-    // transfer attempt abandons the thread (link/worker.h).
-    Outcome Transfer(bool writing, unsigned char* buffer, DWORD count, DWORD timeout,
-                     DWORD& transferred) {
+    // Starts one overlapped operation and waits until it completes, the time-out runs out or the
+    // stop signal is set; an operation started after the stop ends at once. A pending operation
+    // is cancelled and its end waited for before its buffer and record are left: a driver that
+    // never ends it keeps this thread here, and the transfer attempt leaves the thread behind.
+    template <typename Start>
+    Outcome Run(Start start, DWORD timeout, const StopSignal& stop, DWORD& transferred) {
         transferred = 0;
-        if (IsCancelled()) {
-            return Outcome::Cancelled;
+        if (stop.IsSet()) {
+            return Outcome::Stopped;
         }
         const auto operation = std::make_unique<Operation>();
         if (!operation->Ready()) {
             return Outcome::Failed;
         }
         OVERLAPPED* record = operation->Record();
-        const BOOL started = writing ? WriteFile(handle_, buffer, count, nullptr, record)
-                                     : ReadFile(handle_, buffer, count, nullptr, record);
+        const BOOL started = start(record);
         if (!started && GetLastError() != ERROR_IO_PENDING) {
             return Outcome::Failed;
         }
 
         Outcome outcome = Outcome::Complete;
         if (!started) {
-            const HANDLE waits[2] = {record->hEvent, cancel_};
+            const HANDLE waits[2] = {record->hEvent, reinterpret_cast<HANDLE>(stop.WaitHandle())};
             const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, timeout);
             if (woken != WAIT_OBJECT_0) {
-                outcome = woken == WAIT_OBJECT_0 + 1 ? Outcome::Cancelled
+                outcome = woken == WAIT_OBJECT_0 + 1 ? Outcome::Stopped
                           : woken == WAIT_TIMEOUT    ? Outcome::TimedOut
                                                      : Outcome::Failed;
                 CancelIoEx(handle_, record);
@@ -190,19 +196,12 @@ private:
         if (GetOverlappedResult(handle_, record, &transferred, TRUE)) {
             return outcome;
         }
-        const DWORD error = GetLastError();
-        if (outcome != Outcome::Complete) {
-            return outcome;
-        }
-        if (error == ERROR_OPERATION_ABORTED && IsCancelled()) {
-            return Outcome::Cancelled;
-        }
-        // A driver's write time-out shows as this error, with the count written so far.
-        return writing && error == ERROR_SEM_TIMEOUT ? Outcome::TimedOut : Outcome::Failed;
+        // A driver's write time-out shows as ERROR_SEM_TIMEOUT, with the count written so far;
+        // a cancelled operation as ERROR_OPERATION_ABORTED, with what it had done.
+        return outcome != Outcome::Complete ? outcome : Outcome::Failed;
     }
 
     HANDLE handle_;
-    HANDLE cancel_;
 };
 
 }  // namespace
@@ -216,9 +215,6 @@ std::unique_ptr<SerialDevice> OpenSerialDevice(const Text& devicePath,
         return nullptr;
     }
     auto device = std::make_unique<WinSerialDevice>(handle);
-    if (!device->Ready()) {
-        return nullptr;
-    }
 
     if (settings.inputQueue > 0 && settings.outputQueue > 0) {
         SetupComm(handle, static_cast<DWORD>(settings.inputQueue),
@@ -239,8 +235,8 @@ std::unique_ptr<SerialDevice> OpenSerialDevice(const Text& devicePath,
     timeouts.ReadIntervalTimeout = 0;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = 0;
-    timeouts.WriteTotalTimeoutMultiplier = 100;
-    timeouts.WriteTotalTimeoutConstant = 10;
+    timeouts.WriteTotalTimeoutMultiplier = static_cast<DWORD>(kWriteTimeoutPerByte.count());
+    timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(kWriteTimeoutExtra.count());
     SetCommTimeouts(handle, &timeouts);
     return device;
 }

@@ -14,6 +14,7 @@
 
 #include "app/ui_event.h"
 #include "app/write_command.h"
+#include "link/write_timing.h"
 #include "tests/link/link_test_support.h"
 #include "tools/simulator/pty_controller.h"
 
@@ -95,10 +96,15 @@ protected:
 
     // Every path ends with the port closed and the wait window gone.
     void Run(int type = kButtonPressed) {
-        WriteCommandServices services{desk_, desk_, desk_, desk_};
+        WriteCommandServices services{desk_, desk_, desk_, desk_, *link_};
         WriteCommand(type, services);
-        EXPECT_EQ(IsChannelOpen(kControllerChannel), 0);
+        EXPECT_EQ(link_->IsChannelOpen(kControllerChannel), 0);
         EXPECT_FALSE(desk_.waitShown);
+    }
+    // Devices of the fake line on COM1, the platform's backend elsewhere.
+    void UseFakeLine(const std::shared_ptr<FakeLine>& line) {
+        link_ = std::make_unique<ControllerLink>(FakeDevicesOn(line));
+        desk_.port = u"COM1";
     }
 
     std::size_t FramesReceived() const {
@@ -118,14 +124,14 @@ protected:
     }
 
     std::unique_ptr<PtyController> controller_;
-    ChannelScope scope_;
+    std::unique_ptr<ControllerLink> link_ = std::make_unique<ControllerLink>();  // goes first
     Desk desk_;
 };
 
 TEST_F(Write, ConfirmedAtTheFirstAttempt) {
     Connect("confirm");
     // A channel left open on the port is closed first: the port takes one opener at a time.
-    ASSERT_GE(OpenControllerOn(controller_->SlavePath()), 1);
+    ASSERT_GE(OpenControllerOn(*link_, controller_->SlavePath()), 1);
     Run();
     EXPECT_EQ(desk_.log, (Log{"show", "find", "close", "tell"}));
     ASSERT_EQ(desk_.shown.size(), 1u);
@@ -182,7 +188,7 @@ TEST_F(Write, DamageAnsweredYesEveryTimeEndsWithoutAnswer) {
 
 TEST_F(Write, NoCableIsToldWhileTheWaitWindowIsUp) {
     int opens = 0;
-    SetSerialDeviceOpener([&opens](const Text&, const LineSettings&) {
+    link_ = std::make_unique<ControllerLink>([&opens](const Text&, const LineSettings&) {
         ++opens;
         return std::unique_ptr<SerialDevice>();
     });
@@ -233,15 +239,14 @@ TEST_F(Write, OnlyAPressWithAcceptableFieldsActs) {
 TEST_F(Write, StalledAttemptsNeverLeaveAWriteBehind) {
     auto line = std::make_shared<FakeLine>();
     line->writeTime = 700ms;  // outlives the reader's time
-    OpenFakeDevicesOn(line);
-    desk_.port = u"COM1";
+    UseFakeLine(line);
     Run();
     ExpectResult(kFailureTitle, kNoAnswerText, 16);
+    ASSERT_TRUE(line->WaitUntil([](FakeLine& l) { return l.closed; }));
     std::lock_guard<std::mutex> guard(line->mutex);
     EXPECT_EQ(line->writesStarted, 6);
     EXPECT_EQ(line->writesFinished, 6);  // each stopped with its attempt
-    EXPECT_EQ(line->cancels, 6);
-    EXPECT_TRUE(line->closed);
+    EXPECT_EQ(line->stopped, 12);        // each write, and the status query behind it
 }
 
 // The cable pulled at three moments of a write: each write ends with one message, within the
@@ -263,7 +268,6 @@ TEST_F(Write, PulledCableEndsEveryWriteWithOneMessage) {
     sim::PtyOptions options;
     options.linkPath = std::string(directory) + "/com5";
     controller_ = std::make_unique<PtyController>(options);
-    const Millis bound = 6 * 3 * kWorkerWaitMs * 1ms + kGracePeriod;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.behaviour);
         controller_->SetBehaviour(*sim::ParseBehaviour(c.behaviour));
@@ -276,7 +280,7 @@ TEST_F(Write, PulledCableEndsEveryWriteWithOneMessage) {
             desk_.port = TextFromUtf8(options.linkPath);
             const auto start = Clock::now();
             Run();
-            EXPECT_LT(MillisSince(start), bound + 1s);
+            EXPECT_LT(MillisSince(start), kWriteCommandBound + 1s);
             ASSERT_EQ(desk_.shown.size(), 1u);
             EXPECT_EQ(desk_.shown[0].text, *expected);
         }
@@ -291,8 +295,8 @@ TEST_F(Write, PulledCableEndsEveryWriteWithOneMessage) {
     rmdir(directory);
 }
 
-// Whatever the driver holds up, the command ends within six attempts of 900 ms plus the grace
-// period; the port closes once the driver lets go, and until then it counts as taken.
+// Whatever the driver holds up, the command ends within its bound; the port closes once the
+// driver lets go, and until then it counts as taken.
 TEST_F(Write, DeafDriverEndsTheCommandWithinItsBound) {
     using Queries = FakeLine::Queries;
     struct Case {
@@ -305,41 +309,65 @@ TEST_F(Write, DeafDriverEndsTheCommandWithinItsBound) {
         {"status query during the write", Queries::DeafWhileWriting, false},
         {"write", Queries::Answer, true},
     };
-    const Millis bound = 6 * 3 * kWorkerWaitMs * 1ms + kGracePeriod;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         auto line = std::make_shared<FakeLine>();
         line->queries = c.queries;
         line->deafWrites = c.deafWrites;
-        OpenFakeDevicesOn(line);
         desk_ = Desk();
-        desk_.port = u"COM1";
+        UseFakeLine(line);
         auto start = Clock::now();
         Run();
-        EXPECT_LT(MillisSince(start), bound + 1s);  // 1 s for a busy machine
+        EXPECT_LT(MillisSince(start), kWriteCommandBound + 1s);  // 1 s for a busy machine
         ExpectResult(kFailureTitle, kNoAnswerText, 16);
         EXPECT_EQ(desk_.shown.size(), 1u);
-        // Held by the driver: a new write fails at once with the port taken. (A worker that a very
-        // busy machine had not even started when it was stopped never reaches the driver, and
-        // then nothing holds the port.)
-        if (line->Locked([](FakeLine& l) { return l.deafInside > 0; })) {
-            EXPECT_FALSE(line->Locked([](FakeLine& l) { return l.closed; }));
-            desk_ = Desk();
-            desk_.port = u"COM1";
-            start = Clock::now();
-            Run();
-            EXPECT_LT(MillisSince(start), 1s);
-            ExpectResult(kFailureTitle, kPortBusyText, 16);
-        }
+
+        // Held by the driver: a new write fails at once with the port taken.
+        ASSERT_TRUE(line->WaitUntil([](FakeLine& l) { return l.deafInside > 0; }));
+        desk_ = Desk();
+        desk_.port = u"COM1";
+        start = Clock::now();
+        Run();
+        EXPECT_LT(MillisSince(start), 1s);
+        ExpectResult(kFailureTitle, kPortBusyText, 16);
 
         line->LetGo();
-        std::unique_lock<std::mutex> lock(line->mutex);
-        EXPECT_TRUE(line->changed.wait_for(lock, 5s, [&] { return line->closed; }));
-        lock.unlock();
-        StartGracePeriod();
-        ASSERT_GE(OpenControllerOn("COM1"), 1);
-        CloseChannel(kControllerChannel);
+        EXPECT_TRUE(line->WaitUntil([](FakeLine& l) { return l.closed; }));
+        link_->StartGracePeriod();
+        ASSERT_GE(OpenControllerOn(*link_, "COM1"), 1);
+        link_->CloseChannel(kControllerChannel);
     }
+}
+
+// A driver stuck in one port does not keep the cable out of another: plugged into another
+// socket, it gets another name, and the write goes through.
+TEST_F(Write, ReplugUnderANewNameWhileTheOldPortIsStuck) {
+    auto line = std::make_shared<FakeLine>();
+    line->deafWrites = true;
+    UseFakeLine(line);
+    Run();
+    ExpectResult(kFailureTitle, kNoAnswerText, 16);
+
+    Connect("confirm");
+    desk_.shown.clear();
+    Run();
+    ExpectResult(u"Выполнено", u"Операция записи выполнена удачно.", 64);
+    EXPECT_EQ(line->Locked([](FakeLine& l) { return l.closed; }), false);  // still stuck
+    line->LetGo();
+}
+
+// A driver that takes longer than the grace period to give up a stopped write, and then works:
+// the attempts after it still get their time, and one of them goes through.
+TEST_F(Write, SlowCancellationThenARecoveredLine) {
+    auto line = std::make_shared<FakeLine>();
+    line->queries = FakeLine::Queries::Answer;
+    line->writeTime = 30s;                          // holds until stopped
+    line->stoppedWriteTime = kGracePeriod + 100ms;  // then takes this long to let go
+    line->backAfterStop = true;
+    UseFakeLine(line);
+    Run();
+    ExpectResult(u"Выполнено", u"Операция записи выполнена удачно.", 64);
+    EXPECT_EQ(line->Locked([](FakeLine& l) { return l.writesStarted; }), 2);
 }
 
 }  // namespace

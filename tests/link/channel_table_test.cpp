@@ -1,4 +1,4 @@
-#include "link/serial_channel.h"
+#include "link/controller_link.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +8,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/serial_device.h"
-#include "link/testing/serial_testing.h"
-#include "link/worker.h"
 
 namespace taktor {
 namespace {
@@ -34,6 +33,21 @@ public:
         std::lock_guard<std::mutex> guard(mutex_);
         entries_.clear();
     }
+    // Waits until the last entry is the given one, for at most ten seconds.
+    bool WaitFor(const std::string& entry) {
+        for (int i = 0; i < 1000; ++i) {
+            {
+                std::lock_guard<std::mutex> guard(mutex_);
+                if (!entries_.empty() && entries_.back() == entry) {
+                    return true;
+                }
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+
+    std::atomic<std::thread::id> closedOn;  // the thread that closed the last device
 
 private:
     mutable std::mutex mutex_;
@@ -70,29 +84,28 @@ class FakeDevice : public SerialDevice {
 public:
     FakeDevice(int id, Journal& journal) : id_(id), journal_(journal) {}
     ~FakeDevice() override {
+        journal_.closedOn = std::this_thread::get_id();
         journal_.Add("close " + std::to_string(id_));
         if (onClose) {
             onClose();
         }
     }
     ChannelHandle Handle() const override { return 100 + id_; }
-    std::int32_t QueuedInput() override {
+    std::int32_t QueuedInput(const StopSignal&) override {
         journal_.Add("queued " + std::to_string(id_));
         return queued;
     }
-    std::int32_t Read(void*, std::int32_t length) override {
+    std::int32_t Read(void*, std::int32_t length, const StopSignal&) override {
         journal_.Add("read " + std::to_string(id_));
         if (gate) {
             gate->Wait();
         }
         return length;
     }
-    std::int32_t Write(const void*, std::int32_t length) override {
+    std::int32_t Write(const void*, std::int32_t length, const StopSignal&) override {
         journal_.Add("write " + std::to_string(id_));
         return length;
     }
-    void Cancel() override { journal_.Add("cancel " + std::to_string(id_)); }
-    void Resume() override { journal_.Add("resume " + std::to_string(id_)); }
 
     std::int32_t queued = 0;
     Gate* gate = nullptr;
@@ -105,23 +118,13 @@ private:
 
 class ChannelTable : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetSerialDeviceOpener([this](const Text& path, const LineSettings& settings) {
-            return Open(path, settings);
-        });
-        InitChannelTable();
-        StartGracePeriod();  // each test is a write command of its own
-        journal_.Clear();
-    }
-    void TearDown() override {
-        CloseAllChannels();
-        SetSerialDeviceOpener(nullptr);
-    }
-
     // Ports whose name holds "missing" cannot be opened, nor can the empty name.
     std::unique_ptr<SerialDevice> Open(const Text& path, const LineSettings&) {
         const std::string name = Utf8FromText(path);
         journal_.Add("open " + name);
+        if (openGate_ != nullptr) {
+            openGate_->Wait();
+        }
         if (name == "\\\\.\\" || name.find("missing") != std::string::npos) {
             return nullptr;
         }
@@ -131,40 +134,40 @@ protected:
     }
 
     ChannelHandle OpenPort(int channel, const Text& name) {
-        return OpenChannel(channel, &name, kControllerLineSettings);
+        return link_.OpenChannel(channel, &name, kControllerLineSettings);
     }
 
     Journal journal_;
     int opened_ = 0;
     FakeDevice* lastDevice_ = nullptr;
+    Gate* openGate_ = nullptr;  // an open waits at it
+    ControllerLink link_{
+        [this](const Text& path, const LineSettings& settings) { return Open(path, settings); }};
 };
 
 using Entries = std::vector<std::string>;
 
 TEST_F(ChannelTable, OpenStoresTheDeviceAndForwardsOperations) {
     EXPECT_EQ(OpenPort(0, u"COM3"), 101);
-    EXPECT_EQ(IsChannelOpen(0), 1);
+    EXPECT_EQ(link_.IsChannelOpen(0), 1);
     lastDevice_->queued = 7;
-    EXPECT_EQ(AvailableInput(0), 7);
+    EXPECT_EQ(link_.AvailableInput(0), 7);
     char buffer[18] = {};
-    EXPECT_EQ(ReadChannel(0, buffer, 5), 5);
-    EXPECT_EQ(WriteChannel(0, buffer, 18), 18);
-    CancelChannelIo(0);
-    ResumeChannelIo(0);
-    EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\COM3", "queued 1", "read 1", "write 1",
-                                           "cancel 1", "resume 1"}));
+    EXPECT_EQ(link_.ReadChannel(0, buffer, 5), 5);
+    EXPECT_EQ(link_.WriteChannel(0, buffer, 18), 18);
+    EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\COM3", "queued 1", "read 1", "write 1"}));
 }
 
 TEST_F(ChannelTable, ZeroLengthsAndNegativeQueueCountsTouchNothing) {
     ASSERT_GT(OpenPort(0, u"COM3"), 0);
     journal_.Clear();
     char buffer[4] = {};
-    EXPECT_EQ(ReadChannel(0, buffer, 0), 0);
-    EXPECT_EQ(ReadChannel(0, buffer, -3), 0);
-    EXPECT_EQ(WriteChannel(0, buffer, 0), 0);
+    EXPECT_EQ(link_.ReadChannel(0, buffer, 0), 0);
+    EXPECT_EQ(link_.ReadChannel(0, buffer, -3), 0);
+    EXPECT_EQ(link_.WriteChannel(0, buffer, 0), 0);
     EXPECT_TRUE(journal_.Entries().empty());
     lastDevice_->queued = -1;  // a device must never make a caller read a negative count
-    EXPECT_EQ(AvailableInput(0), 0);
+    EXPECT_EQ(link_.AvailableInput(0), 0);
 }
 
 TEST_F(ChannelTable, NewDeviceIsReadyBeforeTheOldOneCloses) {
@@ -172,7 +175,7 @@ TEST_F(ChannelTable, NewDeviceIsReadyBeforeTheOldOneCloses) {
     EXPECT_EQ(OpenPort(0, u"COM4"), 102);
     EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\COM3", "open \\\\.\\COM4", "close 1"}));
     char byte = 0;
-    EXPECT_EQ(WriteChannel(0, &byte, 1), 1);
+    EXPECT_EQ(link_.WriteChannel(0, &byte, 1), 1);
     EXPECT_EQ(journal_.Entries().back(), "write 2");
 }
 
@@ -180,20 +183,20 @@ TEST_F(ChannelTable, FailedOpenLeavesTheTableAsItWas) {
     ASSERT_GT(OpenPort(0, u"COM3"), 0);
     EXPECT_EQ(OpenPort(0, u"missing"), 0);
     EXPECT_EQ(OpenPort(3, u"missing"), 0);
-    EXPECT_EQ(IsChannelOpen(0), 1);
-    EXPECT_EQ(IsChannelOpen(3), 0);
+    EXPECT_EQ(link_.IsChannelOpen(0), 1);
+    EXPECT_EQ(link_.IsChannelOpen(3), 0);
     char byte = 0;
-    EXPECT_EQ(WriteChannel(0, &byte, 1), 1);
+    EXPECT_EQ(link_.WriteChannel(0, &byte, 1), 1);
     EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\COM3", "open \\\\.\\missing",
                                            "open \\\\.\\missing", "write 1"}));
 }
 
 TEST_F(ChannelTable, AbsentAndEmptyNames) {
-    EXPECT_EQ(OpenChannel(0, nullptr, kControllerLineSettings), 0);
+    EXPECT_EQ(link_.OpenChannel(0, nullptr, kControllerLineSettings), 0);
     EXPECT_TRUE(journal_.Entries().empty());  // not even tried
     EXPECT_EQ(OpenPort(0, u""), 0);
     EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\"}));
-    EXPECT_EQ(IsChannelOpen(0), 0);
+    EXPECT_EQ(link_.IsChannelOpen(0), 0);
 }
 
 TEST_F(ChannelTable, OperationsOnChannelsNotOpen) {
@@ -201,13 +204,11 @@ TEST_F(ChannelTable, OperationsOnChannelsNotOpen) {
     journal_.Clear();
     char buffer[4] = {};
     for (int channel : {0, 1, 3, 1000, -1}) {
-        EXPECT_EQ(IsChannelOpen(channel), 0) << channel;
-        EXPECT_EQ(AvailableInput(channel), 0) << channel;
-        EXPECT_EQ(ReadChannel(channel, buffer, 4), 0) << channel;
-        EXPECT_EQ(WriteChannel(channel, buffer, 4), 0) << channel;
-        CancelChannelIo(channel);
-        ResumeChannelIo(channel);
-        CloseChannel(channel);
+        EXPECT_EQ(link_.IsChannelOpen(channel), 0) << channel;
+        EXPECT_EQ(link_.AvailableInput(channel), 0) << channel;
+        EXPECT_EQ(link_.ReadChannel(channel, buffer, 4), 0) << channel;
+        EXPECT_EQ(link_.WriteChannel(channel, buffer, 4), 0) << channel;
+        link_.CloseChannel(channel);
     }
     EXPECT_TRUE(journal_.Entries().empty());
     EXPECT_EQ(OpenPort(-1, u"COM3"), 0);
@@ -215,32 +216,34 @@ TEST_F(ChannelTable, OperationsOnChannelsNotOpen) {
 
 TEST_F(ChannelTable, ClosingTwiceClosesOnce) {
     ASSERT_GT(OpenPort(0, u"COM3"), 0);
-    CloseChannel(0);
-    CloseChannel(0);
-    EXPECT_EQ(IsChannelOpen(0), 0);
+    link_.CloseChannel(0);
+    link_.CloseChannel(0);
+    EXPECT_EQ(link_.IsChannelOpen(0), 0);
     char byte = 0;
-    EXPECT_EQ(WriteChannel(0, &byte, 1), 0);
+    EXPECT_EQ(link_.WriteChannel(0, &byte, 1), 0);
     EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\COM3", "close 1"}));
     EXPECT_GT(OpenPort(0, u"COM3"), 0);  // the emptied entry takes a new device
 }
 
-TEST_F(ChannelTable, CloseAllVisitsTheTableInOrderAndTheLockIsReentrant) {
+TEST_F(ChannelTable, CloseAllVisitsTheTableInOrderAndClosesOutsideTheLock) {
     ASSERT_GT(OpenPort(5, u"COM5"), 0);
     ASSERT_GT(OpenPort(0, u"COM0"), 0);
     ASSERT_GT(OpenPort(2, u"COM2"), 0);
-    // A device that asks the table something while being closed takes the lock a second time.
+    // A device that asks the table something while being closed finds it free; it closes on
+    // another thread than the caller's.
     std::vector<int> seen;
-    lastDevice_->onClose = [&seen] {
-        seen.push_back(IsChannelOpen(0));
-        seen.push_back(IsChannelOpen(2));
-        seen.push_back(IsChannelOpen(5));
+    lastDevice_->onClose = [&seen, this] {
+        seen.push_back(link_.IsChannelOpen(0));
+        seen.push_back(link_.IsChannelOpen(2));
+        seen.push_back(link_.IsChannelOpen(5));
     };
     journal_.Clear();
-    CloseAllChannels();
+    link_.CloseAllChannels();
     EXPECT_EQ(journal_.Entries(), (Entries{"close 2", "close 3", "close 1"}));
     EXPECT_EQ(seen, (std::vector<int>{0, 0, 1}));
+    EXPECT_NE(journal_.closedOn.load(), std::this_thread::get_id());
     for (int channel : {0, 2, 5}) {
-        EXPECT_EQ(IsChannelOpen(channel), 0);
+        EXPECT_EQ(link_.IsChannelOpen(channel), 0);
     }
     EXPECT_GT(OpenPort(2, u"COM2"), 0);
 }
@@ -249,18 +252,28 @@ TEST_F(ChannelTable, ClosingUnderAnOperationWaitsForItToReturn) {
     ASSERT_GT(OpenPort(0, u"COM3"), 0);
     Gate gate;
     lastDevice_->gate = &gate;
-    auto read = std::async(std::launch::async, [] {
+    auto read = std::async(std::launch::async, [this] {
         char buffer[4];
-        return ReadChannel(0, buffer, 4);
+        return link_.ReadChannel(0, buffer, 4);
     });
     gate.WaitUntilEntered();
-    CloseChannel(0);
-    EXPECT_EQ(IsChannelOpen(0), 0);
+    link_.CloseChannel(0);
+    EXPECT_EQ(link_.IsChannelOpen(0), 0);
     EXPECT_GT(OpenPort(0, u"COM4"), 0);  // the table is not held up by the read
     EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\COM3", "read 1", "open \\\\.\\COM4"}));
     gate.Open();
     EXPECT_EQ(read.get(), 4);
     EXPECT_EQ(journal_.Entries().back(), "close 1");
+}
+
+TEST_F(ChannelTable, OpenThatOutlastsItsWaitClosesItsDeviceOffThisThread) {
+    Gate gate;
+    openGate_ = &gate;
+    EXPECT_EQ(OpenPort(0, u"COM3"), 0);  // after the grace period
+    EXPECT_EQ(link_.IsChannelOpen(0), 0);
+    gate.Open();  // the driver finishes the open after all
+    ASSERT_TRUE(journal_.WaitFor("close 1"));
+    EXPECT_NE(journal_.closedOn.load(), std::this_thread::get_id());
 }
 
 TEST(DevicePath, PrefixAndFiftyNineCharacters) {

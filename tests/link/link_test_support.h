@@ -1,21 +1,19 @@
 // Shared pieces of the transfer-attempt and write-command tests: scripted answers to message
-// boxes, and the controller channel opened on the simulator's pseudo-terminal.
+// boxes, and a port double whose driver the test holds up.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
-#include <deque>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/message_dialog.h"
-#include "link/serial_channel.h"
+#include "link/controller_link.h"
 #include "link/serial_device.h"
-#include "link/testing/serial_testing.h"
-#include "link/transfer.h"
-#include "link/worker.h"
 
 namespace taktor {
 
@@ -64,33 +62,17 @@ inline const Text kExternalDamageText =
     u"Для разрыва связи нажмите “НЕТ”\n";
 
 // Opens the controller channel on a device path with the controller's settings.
-inline ChannelHandle OpenControllerOn(const std::string& path) {
+inline ChannelHandle OpenControllerOn(ControllerLink& link, const std::string& path) {
     const Text name = TextFromUtf8(path);
-    return OpenChannel(kControllerChannel, &name, kControllerLineSettings);
+    return link.OpenChannel(kControllerChannel, &name, kControllerLineSettings);
 }
 
-// A clean channel table with the platform's backend and a new grace period, closed again at
-// the end of the test.
-class ChannelScope {
-public:
-    ChannelScope() {
-        SetSerialDeviceOpener(nullptr);
-        InitChannelTable();
-        AllocateFrameStorage();
-        StartGracePeriod();
-    }
-    ~ChannelScope() {
-        StartGracePeriod();
-        CloseAllChannels();
-        SetSerialDeviceOpener(nullptr);
-    }
-};
-
-// A port whose operations the test holds up. Its writes take a set time unless cancelled. Its
-// status queries answer at once, or hang while a write is in progress until the port is
-// cancelled (as one queued behind a write on a synchronous Windows handle does). A deaf
-// operation hangs, cancelled or not, until the test lets it go: a driver that never completes a
-// cancelled operation.
+// A port whose driver the test holds up. Its writes take a set time unless stopped; a stopped
+// write may take a while more to return (a slow cancellation), after which the line can come
+// back and answer every frame. Its status queries answer at once, or hang while a write is in
+// progress until stopped (as one queued behind a write on a synchronous Windows handle does). A
+// deaf operation hangs, stopped or not, until the test lets it go: a driver that never
+// completes a cancelled operation.
 struct FakeLine {
     enum class Queries { Answer, HangWhileWriting, DeafWhileWriting, Deaf };
 
@@ -99,14 +81,17 @@ struct FakeLine {
     Queries queries = Queries::HangWhileWriting;
     bool deafWrites = false;
     bool letGo = false;  // ends every deaf operation
-    bool cancelled = false;
-    int cancels = 0;
     Millis writeTime{1500};
+    Millis stoppedWriteTime{0};  // how long a stopped write takes to return
+    bool backAfterStop = false;  // after a stopped write the line sends at once and confirms
+    std::string reply;           // the answer to each write that went through
+    std::string input;           // received and not yet read
+    int stopped = 0;             // operations that ended because their attempt was stopped
     int writesStarted = 0;
     int writesFinished = 0;
-    int queriesDuringWrites = 0;
     int deafInside = 0;   // deaf operations in progress
     bool closed = false;  // the device was destroyed: the port is closed
+    std::thread::id closedOn;
 
     void LetGo() {
         std::lock_guard<std::mutex> guard(mutex);
@@ -118,6 +103,12 @@ struct FakeLine {
         std::lock_guard<std::mutex> guard(mutex);
         return read(*this);
     }
+    // Waits until what holds, for at most ten seconds.
+    template <typename Until>
+    bool WaitUntil(Until until) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(10), [&] { return until(*this); });
+    }
 };
 
 class FakeDevice : public SerialDevice {
@@ -126,63 +117,68 @@ public:
     ~FakeDevice() override {
         std::lock_guard<std::mutex> guard(line_->mutex);
         line_->closed = true;
+        line_->closedOn = std::this_thread::get_id();
         line_->changed.notify_all();
     }
     ChannelHandle Handle() const override { return 7; }
 
-    std::int32_t QueuedInput() override {
+    std::int32_t QueuedInput(const StopSignal& stop) override {
         std::unique_lock<std::mutex> lock(line_->mutex);
         const bool writing = line_->writesStarted != line_->writesFinished;
-        line_->queriesDuringWrites += writing ? 1 : 0;
-        switch (line_->queries) {
-            case FakeLine::Queries::Answer:
-                break;
-            case FakeLine::Queries::HangWhileWriting:
-                if (writing) {
-                    Hang(lock, [this] { return line_->cancelled; });
-                }
-                break;
-            case FakeLine::Queries::DeafWhileWriting:
-                if (writing) {
-                    Hang(lock, [this] { return line_->letGo; });
-                }
-                break;
-            case FakeLine::Queries::Deaf:
-                Hang(lock, [this] { return line_->letGo; });
-                break;
+        const auto queries = line_->queries;
+        if (queries == FakeLine::Queries::Deaf ||
+            (writing && queries == FakeLine::Queries::DeafWhileWriting)) {
+            Deaf(lock);
+        } else if (writing && queries == FakeLine::Queries::HangWhileWriting) {
+            Hang(lock, stop, std::chrono::seconds(30));
         }
-        return 0;
+        return stop.IsSet() ? 0 : static_cast<std::int32_t>(line_->input.size());
     }
-    std::int32_t Read(void*, std::int32_t) override { return 0; }
-    std::int32_t Write(const void*, std::int32_t length) override {
+    std::int32_t Read(void* buffer, std::int32_t length, const StopSignal&) override {
+        std::lock_guard<std::mutex> guard(line_->mutex);
+        const std::size_t count = std::min(line_->input.size(), static_cast<std::size_t>(length));
+        line_->input.copy(static_cast<char*>(buffer), count);
+        line_->input.erase(0, count);
+        return static_cast<std::int32_t>(count);
+    }
+    std::int32_t Write(const void*, std::int32_t length, const StopSignal& stop) override {
         std::unique_lock<std::mutex> lock(line_->mutex);
         ++line_->writesStarted;
         if (line_->deafWrites) {
-            Hang(lock, [this] { return line_->letGo; });
+            Deaf(lock);
         } else {
-            line_->changed.wait_for(lock, line_->writeTime, [this] { return line_->cancelled; });
+            Hang(lock, stop, line_->writeTime);
+        }
+        const bool stopped = stop.IsSet();
+        if (stopped) {
+            line_->changed.wait_for(lock, line_->stoppedWriteTime, [] { return false; });
+            if (line_->backAfterStop) {
+                line_->writeTime = Millis(0);
+                line_->reply = "on#\r";
+            }
+        } else {
+            line_->input += line_->reply;
         }
         ++line_->writesFinished;
         line_->changed.notify_all();
-        return line_->cancelled ? 0 : length;
-    }
-    void Cancel() override {
-        std::lock_guard<std::mutex> guard(line_->mutex);
-        line_->cancelled = true;
-        ++line_->cancels;
-        line_->changed.notify_all();
-    }
-    void Resume() override {
-        std::lock_guard<std::mutex> guard(line_->mutex);
-        line_->cancelled = false;
+        return stopped ? 0 : length;
     }
 
 private:
-    // Bounded, so that a fault shows as a failure rather than a hung test.
-    template <typename Until>
-    void Hang(std::unique_lock<std::mutex>& lock, Until until) {
+    // Waits for the time given or until the attempt is stopped.
+    void Hang(std::unique_lock<std::mutex>& lock, const StopSignal& stop, Millis time) {
+        const auto until = Clock::now() + time;
+        while (!stop.IsSet() && Clock::now() < until) {
+            line_->changed.wait_for(lock, Millis(1));
+        }
+        line_->stopped += stop.IsSet() ? 1 : 0;
+    }
+    // Waits until the test lets go, stopped or not; bounded, so that a fault shows as a failure
+    // rather than a hung test.
+    void Deaf(std::unique_lock<std::mutex>& lock) {
         ++line_->deafInside;
-        line_->changed.wait_for(lock, std::chrono::seconds(30), until);
+        line_->changed.notify_all();
+        line_->changed.wait_for(lock, std::chrono::seconds(30), [this] { return line_->letGo; });
         --line_->deafInside;
     }
 
@@ -190,21 +186,22 @@ private:
 };
 
 // Opens FakeDevices on the line, refusing while the last one is still open, as a port opened
-// without sharing does.
-inline void OpenFakeDevicesOn(const std::shared_ptr<FakeLine>& line) {
+// without sharing does; every other path goes to the platform's backend.
+inline SerialDeviceOpener FakeDevicesOn(const std::shared_ptr<FakeLine>& line,
+                                        const Text& fakePath = u"\\\\.\\COM1") {
     line->closed = true;
-    SetSerialDeviceOpener([line](const Text&, const LineSettings&) {
-        std::unique_ptr<SerialDevice> device;
-        {
-            std::lock_guard<std::mutex> guard(line->mutex);
-            if (!line->closed) {
-                return device;
-            }
-            line->closed = false;
+    return [line, fakePath](const Text& path,
+                            const LineSettings& settings) -> std::unique_ptr<SerialDevice> {
+        if (path != fakePath) {
+            return OpenSerialDevice(path, settings);
         }
-        device = std::make_unique<FakeDevice>(line);
-        return device;
-    });
+        std::lock_guard<std::mutex> guard(line->mutex);
+        if (!line->closed) {
+            return nullptr;
+        }
+        line->closed = false;
+        return std::make_unique<FakeDevice>(line);
+    };
 }
 
 }  // namespace taktor

@@ -1,6 +1,7 @@
 // The POSIX serial backend through the channel, against the simulated controller on a
 // pseudo-terminal.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,10 +14,8 @@
 #include <string>
 #include <thread>
 
-#include "link/serial_channel.h"
+#include "link/controller_link.h"
 #include "link/serial_device.h"
-#include "link/testing/serial_testing.h"
-#include "link/worker.h"
 #include "tools/simulator/pty_controller.h"
 
 namespace taktor {
@@ -36,37 +35,30 @@ PtyOptions Behaving(const char* name) {
     return options;
 }
 
-// Input shows up a little after the other side wrote it: poll with a deadline.
-std::int32_t WaitForInput(int channel, std::int32_t count, std::chrono::milliseconds timeout = 5s) {
-    const auto deadline = Clock::now() + timeout;
-    std::int32_t available = AvailableInput(channel);
-    while (available < count && Clock::now() < deadline) {
-        std::this_thread::sleep_for(1ms);
-        available = AvailableInput(channel);
-    }
-    return available;
-}
-
-std::string ReadString(int channel, std::int32_t count) {
-    std::string bytes(static_cast<std::size_t>(count), '\0');
-    const std::int32_t n = ReadChannel(channel, bytes.data(), count);
-    bytes.resize(static_cast<std::size_t>(std::max(n, 0)));
-    return bytes;
-}
-
 class PosixSerial : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetSerialDeviceOpener(nullptr);
-        InitChannelTable();
-        StartGracePeriod();  // each test is a write command of its own
-    }
-    void TearDown() override { CloseAllChannels(); }
-
-    static ChannelHandle Open(int channel, const std::string& path,
-                              const LineSettings& settings = kControllerLineSettings) {
+    ChannelHandle Open(int channel, const std::string& path,
+                       const LineSettings& settings = kControllerLineSettings) {
         const Text name = TextFromUtf8(path);
-        return OpenChannel(channel, &name, settings);
+        return link_.OpenChannel(channel, &name, settings);
+    }
+
+    // Input shows up a little after the other side wrote it: poll with a deadline.
+    std::int32_t WaitForInput(int channel, std::int32_t count) {
+        const auto deadline = Clock::now() + 5s;
+        std::int32_t available = link_.AvailableInput(channel);
+        while (available < count && Clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+            available = link_.AvailableInput(channel);
+        }
+        return available;
+    }
+
+    std::string ReadString(int channel, std::int32_t count) {
+        std::string bytes(static_cast<std::size_t>(count), '\0');
+        const std::int32_t n = link_.ReadChannel(channel, bytes.data(), count);
+        bytes.resize(static_cast<std::size_t>(std::max(n, 0)));
+        return bytes;
     }
 
     static termios LineState(const std::string& path) {
@@ -77,16 +69,18 @@ protected:
         close(fd);
         return tio;
     }
+
+    ControllerLink link_;
 };
 
 TEST_F(PosixSerial, WritesTheFrameAndReadsTheReply) {
     PtyController controller;
     const ChannelHandle handle = Open(0, controller.SlavePath());
     ASSERT_GE(handle, 1);
-    EXPECT_EQ(IsChannelOpen(0), 1);
-    EXPECT_EQ(AvailableInput(0), 0);
+    EXPECT_EQ(link_.IsChannelOpen(0), 1);
+    EXPECT_EQ(link_.AvailableInput(0), 0);
 
-    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 18);
+    EXPECT_EQ(link_.WriteChannel(0, kDefaultFrame, 18), 18);
     ASSERT_TRUE(controller.WaitForFrames(1, 5s));
     const sim::ReceivedFrame frame = controller.Frames().at(0);
     EXPECT_TRUE(std::equal(frame.bytes.begin(), frame.bytes.end(), kDefaultFrame));
@@ -95,7 +89,7 @@ TEST_F(PosixSerial, WritesTheFrameAndReadsTheReply) {
     ASSERT_EQ(WaitForInput(0, 4), 4);
     EXPECT_EQ(ReadString(0, 4),
               "on#\r");  // raw: the carriage return is not turned into a line feed
-    EXPECT_EQ(AvailableInput(0), 0);
+    EXPECT_EQ(link_.AvailableInput(0), 0);
 }
 
 TEST_F(PosixSerial, LineIsSetUpAsTheSettingsSay) {
@@ -112,17 +106,17 @@ TEST_F(PosixSerial, LineIsSetUpAsTheSettingsSay) {
     EXPECT_EQ(tio.c_oflag & OPOST, 0u);
     EXPECT_EQ(tio.c_cc[VMIN], 0);
     EXPECT_EQ(tio.c_cc[VTIME], 0);
-    CloseChannel(0);
+    link_.CloseChannel(0);
 
     // A pseudo-terminal forces eight data bits and no parity bit; the rest shows.
     const Text name = TextFromUtf8(controller.SlavePath());
-    ASSERT_GE(OpenChannel(0, &name, 19200, 1, 7, 2.0f, 2, 255, 255), 1);
+    ASSERT_GE(link_.OpenChannel(0, &name, 19200, 1, 7, 2.0f, 2, 255, 255), 1);
     tio = LineState(controller.SlavePath());
     EXPECT_EQ(cfgetospeed(&tio), B19200);
     EXPECT_EQ(tio.c_cflag & (PARODD | CSTOPB | CRTSCTS),
               static_cast<tcflag_t>(PARODD | CSTOPB | CRTSCTS));
     EXPECT_NE(tio.c_iflag & INPCK, 0u);
-    CloseChannel(0);
+    link_.CloseChannel(0);
 
     const LineSettings mark = {9600, 3, 8, 1.5f, 3, 255, 255};
     ASSERT_GE(Open(0, controller.SlavePath(), mark), 1);
@@ -135,7 +129,7 @@ TEST_F(PosixSerial, LineIsSetUpAsTheSettingsSay) {
     EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
     EXPECT_EQ(tio.c_cc[VSTART], 0x11);
     EXPECT_EQ(tio.c_cc[VSTOP], 0x13);
-    CloseChannel(0);
+    link_.CloseChannel(0);
 
     // Software handshake, once on, stays as the port has it when the next open asks for none;
     // hardware handshake goes.
@@ -160,7 +154,7 @@ TEST_F(PosixSerial, UnsupportedSettingsFailTheOpen) {
 TEST_F(PosixSerial, ReadWaitsForTheWholeCount) {
     PtyController controller(Behaving("silent"));
     ASSERT_GE(Open(0, controller.SlavePath()), 1);
-    auto read = std::async(std::launch::async, [] { return ReadString(0, 6); });
+    auto read = std::async(std::launch::async, [this] { return ReadString(0, 6); });
     EXPECT_EQ(read.wait_for(100ms), std::future_status::timeout);
     controller.Send("abc");
     EXPECT_EQ(read.wait_for(100ms), std::future_status::timeout);
@@ -168,21 +162,31 @@ TEST_F(PosixSerial, ReadWaitsForTheWholeCount) {
     ASSERT_EQ(read.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(read.get(), "abcdef");
     char byte = 0;
-    EXPECT_EQ(ReadChannel(0, &byte, 0), 0);
+    EXPECT_EQ(link_.ReadChannel(0, &byte, 0), 0);
 }
 
 TEST_F(PosixSerial, HeldPortCannotBeOpenedAgain) {
     PtyController controller;
     ASSERT_GE(Open(0, controller.SlavePath()), 1);
+    // Exclusive while held (it keeps out every opener but root, who is kept out by the lock).
+    const auto exclusive = [&] {
+        int on = -1;
+        const int fd = open(controller.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        EXPECT_EQ(ioctl(fd, TIOCGEXCL, &on), 0);
+        close(fd);
+        return on;
+    };
+    EXPECT_EQ(exclusive(), 1);
     EXPECT_EQ(Open(1, controller.SlavePath()), 0);
-    EXPECT_EQ(IsChannelOpen(1), 0);
+    EXPECT_EQ(link_.IsChannelOpen(1), 0);
     // Replacing the channel with a port that is held fails and keeps the channel as it was.
     EXPECT_EQ(Open(0, controller.SlavePath()), 0);
-    ASSERT_EQ(IsChannelOpen(0), 1);
-    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 18);
+    ASSERT_EQ(link_.IsChannelOpen(0), 1);
+    EXPECT_EQ(link_.WriteChannel(0, kDefaultFrame, 18), 18);
     EXPECT_EQ(WaitForInput(0, 4), 4);
 
-    CloseChannel(0);
+    link_.CloseChannel(0);
+    EXPECT_EQ(exclusive(), 0);
     EXPECT_GE(Open(1, controller.SlavePath()), 1);
 }
 
@@ -196,11 +200,11 @@ TEST_F(PosixSerial, NamesAreCutToFiftyNineCharacters) {
     ASSERT_EQ(symlink(controller.SlavePath().c_str(), link.c_str()), 0);
 
     EXPECT_GE(Open(0, link + "-and-more"), 1);
-    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 18);
+    EXPECT_EQ(link_.WriteChannel(0, kDefaultFrame, 18), 18);
     EXPECT_TRUE(controller.WaitForFrames(1, 5s));
-    CloseChannel(0);
+    link_.CloseChannel(0);
     EXPECT_GE(Open(0, link), 1);
-    CloseChannel(0);
+    link_.CloseChannel(0);
     EXPECT_EQ(Open(0, link.substr(0, 58)), 0);
 
     unlink(link.c_str());
@@ -208,11 +212,11 @@ TEST_F(PosixSerial, NamesAreCutToFiftyNineCharacters) {
 }
 
 TEST_F(PosixSerial, NamesThatNameNoPort) {
-    EXPECT_EQ(OpenChannel(0, nullptr, kControllerLineSettings), 0);
+    EXPECT_EQ(link_.OpenChannel(0, nullptr, kControllerLineSettings), 0);
     EXPECT_EQ(Open(0, ""), 0);
     EXPECT_EQ(Open(0, "taktor-no-such-port"), 0);  // looked for under /dev
     EXPECT_EQ(Open(0, "/dev/null"), 0);            // not a terminal
-    EXPECT_EQ(IsChannelOpen(0), 0);
+    EXPECT_EQ(link_.IsChannelOpen(0), 0);
 }
 
 TEST_F(PosixSerial, WriteGivesUpOnALineThatCannotSend) {
@@ -220,7 +224,7 @@ TEST_F(PosixSerial, WriteGivesUpOnALineThatCannotSend) {
     ASSERT_GE(Open(0, controller.SlavePath()), 1);
     ASSERT_TRUE(controller.SuspendLine());
     const auto start = Clock::now();
-    const std::int32_t written = WriteChannel(0, kDefaultFrame, 18);
+    const std::int32_t written = link_.WriteChannel(0, kDefaultFrame, 18);
     const auto elapsed = Clock::now() - start;
     EXPECT_LT(written, 18);
     EXPECT_GE(elapsed, 1700ms);  // 100 ms per byte and 10 ms
@@ -230,72 +234,66 @@ TEST_F(PosixSerial, WriteGivesUpOnALineThatCannotSend) {
                     std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
 
     ASSERT_TRUE(controller.ResumeLine());
-    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 18);
+    EXPECT_EQ(link_.WriteChannel(0, kDefaultFrame, 18), 18);
     EXPECT_TRUE(controller.WaitForFrames(1, 5s));
 }
 
-TEST_F(PosixSerial, CancelEndsABlockedReadUntilResumed) {
+// The backend's own contract: a stop ends the operations waiting on it and every later one
+// given the same signal, and a read or write that is cut short counts what it did.
+TEST(PosixDevice, StopEndsWaitingAndLaterOperations) {
     PtyController controller(Behaving("silent"));
-    ASSERT_GE(Open(0, controller.SlavePath()), 1);
-    auto read = std::async(std::launch::async, [] {
-        char buffer[4];
-        return ReadChannel(0, buffer, 4);
-    });
-    EXPECT_EQ(read.wait_for(100ms), std::future_status::timeout);
-    CancelChannelIo(0);
+    const std::unique_ptr<SerialDevice> device =
+        OpenSerialDevice(TextFromUtf8(controller.SlavePath()), kControllerLineSettings);
+    ASSERT_NE(device, nullptr);
+    StopSignal readStop;
+    char buffer[6];
+    auto read = std::async(std::launch::async, [&] { return device->Read(buffer, 6, readStop); });
+    controller.Send("abc");
+    EXPECT_EQ(read.wait_for(200ms), std::future_status::timeout);
+    readStop.Set();
     ASSERT_EQ(read.wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(read.get(), 0);
-
-    // A cancelled channel stays cancelled: no count, no read, no write.
+    EXPECT_EQ(read.get(), 3);  // what came before the stop
+    EXPECT_EQ(std::string(buffer, 3), "abc");
     controller.Send("xy");
     ASSERT_TRUE(controller.WaitForOutput(5s));
     std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(AvailableInput(0), 0);
-    char buffer[2];
-    EXPECT_EQ(ReadChannel(0, buffer, 2), 0);
-    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 0);
+    EXPECT_EQ(device->QueuedInput(readStop), 0);
+    EXPECT_EQ(device->Write(kDefaultFrame, 18, readStop), 0);
 
-    ResumeChannelIo(0);
-    EXPECT_GE(WaitForInput(0, 2), 2);
-    EXPECT_EQ(ReadString(0, 2), "xy");
-}
-
-TEST_F(PosixSerial, CancelEndsABlockedWrite) {
-    PtyController controller;
-    ASSERT_GE(Open(0, controller.SlavePath()), 1);
     ASSERT_TRUE(controller.SuspendLine());
-    auto write = std::async(std::launch::async, [] {
+    StopSignal writeStop;
+    auto write = std::async(std::launch::async, [&] {
         const auto start = Clock::now();
-        const std::int32_t written = WriteChannel(0, kDefaultFrame, 18);
+        const std::int32_t written = device->Write(kDefaultFrame, 18, writeStop);
         return std::make_pair(written, Clock::now() - start);
     });
     EXPECT_EQ(write.wait_for(100ms), std::future_status::timeout);
-    CancelChannelIo(0);
+    writeStop.Set();
     ASSERT_EQ(write.wait_for(5s), std::future_status::ready);
-    const auto [written, elapsed] = write.get();
-    EXPECT_EQ(written, 0);
-    EXPECT_LT(elapsed, 1700ms);  // ended before its time-out
-
-    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 0);  // still cancelled
+    EXPECT_LT(write.get().second, 1700ms);  // ended before its time-out
     controller.ResumeLine();
-    ResumeChannelIo(0);
-    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 18);
+
+    const StopSignal fresh;  // the next attempt's own signal finds the port as it was
+    EXPECT_EQ(device->QueuedInput(fresh), 2);
+    EXPECT_EQ(device->Write(kDefaultFrame, 18, fresh), 18);
 }
 
 TEST_F(PosixSerial, APulledCableGivesZeros) {
     auto controller = std::make_unique<PtyController>(Behaving("silent"));
     ASSERT_GE(Open(0, controller->SlavePath()), 1);
-    auto read = std::async(std::launch::async, [] {
+    auto read = std::async(std::launch::async, [this] {
         char buffer[4];
-        return ReadChannel(0, buffer, 4);
+        return link_.ReadChannel(0, buffer, 4);
     });
+    controller->Send("ab");
+    ASSERT_TRUE(controller->WaitForOutput(5s));
     EXPECT_EQ(read.wait_for(100ms), std::future_status::timeout);
     controller.reset();  // the other end goes away
     ASSERT_EQ(read.wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(read.get(), 0);
-    EXPECT_EQ(AvailableInput(0), 0);
-    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 0);
-    EXPECT_EQ(IsChannelOpen(0), 1);  // the channel stays open until closed
+    EXPECT_EQ(read.get(), 2);  // what came before
+    EXPECT_EQ(link_.AvailableInput(0), 0);
+    EXPECT_EQ(link_.WriteChannel(0, kDefaultFrame, 18), 0);
+    EXPECT_EQ(link_.IsChannelOpen(0), 1);  // the channel stays open until closed
 }
 
 // One thread writes frames while another polls and reads the replies, as a transfer attempt
@@ -307,15 +305,15 @@ TEST_F(PosixSerial, WriterAndReaderOnTwoThreads) {
     for (int round = 0; round < kRounds; ++round) {
         std::atomic<bool> stop{false};
         std::string reply;
-        std::thread writer([] { WriteChannel(0, kDefaultFrame, 18); });
+        std::thread writer([this] { link_.WriteChannel(0, kDefaultFrame, 18); });
         std::thread reader([&] {
             const auto deadline = Clock::now() + 5s;
             char buffer[201];
             while (!stop.load() && Clock::now() < deadline &&
                    reply.find("#\r") == std::string::npos) {
-                const std::int32_t available = std::min(AvailableInput(0), 201);
+                const std::int32_t available = std::min(link_.AvailableInput(0), 201);
                 if (available > 0) {
-                    const std::int32_t n = ReadChannel(0, buffer, available);
+                    const std::int32_t n = link_.ReadChannel(0, buffer, available);
                     reply.append(buffer, static_cast<std::size_t>(n));
                 }
             }

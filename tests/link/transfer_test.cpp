@@ -3,14 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "link/reply.h"
-#include "link/testing/transfer_testing.h"
-#include "link/transfer.h"
+#include "link/testing/link_testing.h"
+#include "link/write_timing.h"
 #include "tests/link/link_test_support.h"
 #include "tools/simulator/pty_controller.h"
 
@@ -32,25 +33,40 @@ void Behave(PtyController& controller, const char* name) {
     controller.SetBehaviour(*sim::ParseBehaviour(name));
 }
 
+// Waits until what holds, for at most ten seconds.
+template <typename Until>
+void WaitFor(Until until) {
+    const auto deadline = Clock::now() + 10s;
+    while (!until() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+}
+
 class Transfer : public ::testing::Test {
 protected:
     // The simulator on the line; the channel opened on it.
     void Connect(PtyOptions options) {
         controller_ = std::make_unique<PtyController>(std::move(options));
-        ASSERT_GE(OpenControllerOn(controller_->SlavePath()), 1);
+        ASSERT_GE(OpenControllerOn(*link_, controller_->SlavePath()), 1);
+    }
+    // Devices of the fake line on COM1, the platform's backend elsewhere.
+    void UseFakeLine(const std::shared_ptr<FakeLine>& line) {
+        link_ = std::make_unique<ControllerLink>(FakeDevicesOn(line));
+        ASSERT_GE(OpenControllerOn(*link_, "COM1"), 1);
     }
 
     // One attempt with the defaults; its time is kept in elapsed_.
     Result Attempt(const PhaseDurations& durations = kDefaultDurations) {
         const auto start = Clock::now();
-        const Result result = TransferAttempt(durations, messages_);
+        const Result result = link_->TransferAttempt(durations, messages_);
         elapsed_ = MillisSince(start);
         return result;
     }
+    Text Reply() const { return LinkTestAccess::DeviceReply(*link_); }
 
     std::atomic<PtyController*> self_{nullptr};  // for the simulator's own thread
     std::unique_ptr<PtyController> controller_;
-    ChannelScope scope_;  // closes the channel before the line goes
+    std::unique_ptr<ControllerLink> link_ = std::make_unique<ControllerLink>();  // goes first
     ScriptedMessages messages_;
     Millis elapsed_{0};
 };
@@ -94,43 +110,44 @@ TEST_F(Transfer, ReaderEndsAtTheTerminatorOrOnTheStopFlag) {
     self_ = controller_.get();
 
     EXPECT_EQ(Attempt(), Result::Confirmed);
-    EXPECT_LT(elapsed_, 250ms);  // not held up to the stop flag
-    EXPECT_EQ(LastDeviceReply(), u"on#\r");
+    EXPECT_EQ(LinkTestAccess::ReaderStopFlag(*link_), 0);  // not held up to the stop flag
+    EXPECT_EQ(Reply(), u"on#\r");
 
     Behave(*controller_, "split");  // "#" ends one chunk, CR starts the next
     EXPECT_EQ(Attempt(), Result::Confirmed);
-    EXPECT_LT(elapsed_, 250ms);
-    EXPECT_EQ(LastDeviceReply(), u"on#\r");
+    EXPECT_EQ(LinkTestAccess::ReaderStopFlag(*link_), 0);
+    EXPECT_EQ(Reply(), u"on#\r");
 
     Behave(*controller_, "silent");
     EXPECT_EQ(Attempt(), Result::Confirmed);
-    EXPECT_EQ(LastDeviceReply(), u"of#\ron#");
+    EXPECT_EQ(Reply(), u"of#\ron#");
 
     Behave(*controller_, "no-cr");  // no terminator: the stop flag ends the reader
     EXPECT_EQ(Attempt(), Result::Confirmed);
+    EXPECT_EQ(LinkTestAccess::ReaderStopFlag(*link_), 1);
     EXPECT_GE(elapsed_, 280ms);
     EXPECT_LT(elapsed_, 2s);
-    EXPECT_EQ(LastDeviceReply(), u"on#");
+    EXPECT_EQ(Reply(), u"on#");
     EXPECT_TRUE(messages_.shown.empty());
 }
 
 TEST_F(Transfer, RepliesWithoutTheConfirmationAreUnconfirmed) {
     Connect(Behaving("wrong-case"));
     EXPECT_EQ(Attempt(), Result::Unconfirmed);
-    EXPECT_EQ(LastDeviceReply(), u"ON#\r");
+    EXPECT_EQ(Reply(), u"ON#\r");
 
     Behave(*controller_, "off");
     EXPECT_EQ(Attempt(), Result::Unconfirmed);
 
     Behave(*controller_, "zero-byte");  // "on" NUL "#" CR: the chunk ends at the zero byte
     EXPECT_EQ(Attempt(), Result::Unconfirmed);
-    EXPECT_EQ(LastDeviceReply(), u"on");
+    EXPECT_EQ(Reply(), u"on");
 
     Behave(*controller_, "silent");
     EXPECT_EQ(Attempt(), Result::Unconfirmed);
     EXPECT_GE(elapsed_, 280ms);
     EXPECT_LT(elapsed_, 2s);
-    EXPECT_EQ(LastDeviceReply(), u"");
+    EXPECT_EQ(Reply(), u"");
     EXPECT_TRUE(messages_.shown.empty());
     EXPECT_EQ(controller_->Frames().size(), 4u);
 }
@@ -183,24 +200,24 @@ TEST_F(Transfer, StaleInputCannotConfirm) {
     controller_->Send(sim::StaleLine());
     ASSERT_TRUE(controller_->WaitForOutput(5s));
     const auto deadline = Clock::now() + 5s;
-    while (AvailableInput(kControllerChannel) < 250 && Clock::now() < deadline) {
+    while (link_->AvailableInput(kControllerChannel) < 250 && Clock::now() < deadline) {
         std::this_thread::sleep_for(1ms);
     }
-    ASSERT_EQ(AvailableInput(kControllerChannel), 250);
+    ASSERT_EQ(link_->AvailableInput(kControllerChannel), 250);
 
     EXPECT_EQ(Attempt(), Result::Unconfirmed);
-    EXPECT_EQ(LastDeviceReply(), u"of#\r");
+    EXPECT_EQ(Reply(), u"of#\r");
     EXPECT_EQ(controller_->Frames().size(), 1u);
 }
 
 TEST_F(Transfer, ClosedChannelAbortsAtOnce) {
     Connect(PtyOptions());
     ASSERT_EQ(Attempt(), Result::Confirmed);
-    CloseChannel(kControllerChannel);
+    link_->CloseChannel(kControllerChannel);
 
     EXPECT_EQ(Attempt(), Result::Aborted);
     EXPECT_LT(elapsed_, 250ms);
-    EXPECT_EQ(LastDeviceReply(), u"on#\r");  // no reader ran to empty it
+    EXPECT_EQ(Reply(), u"on#\r");  // no reader ran to empty it
     EXPECT_TRUE(messages_.shown.empty());
     EXPECT_FALSE(controller_->WaitForFrames(2, 200ms));
 }
@@ -221,14 +238,13 @@ TEST_F(Transfer, WriterThatCannotSendIsCancelled) {
 
 TEST_F(Transfer, HungReaderIsStoppedTogetherWithItsWriter) {
     auto line = std::make_shared<FakeLine>();  // queries hang while the 1.5 s write goes on
-    OpenFakeDevicesOn(line);
-    ASSERT_GE(OpenControllerOn("COM1"), 1);
+    UseFakeLine(line);
 
     EXPECT_EQ(Attempt(), Result::Stalled);
     EXPECT_GE(elapsed_, 580ms);
     EXPECT_LT(elapsed_, 1300ms);  // the cancellation ended the write long before its own time
     line->Locked([](FakeLine& l) {
-        EXPECT_EQ(l.cancels, 1);
+        EXPECT_EQ(l.stopped, 2);  // the write and the query behind it
         EXPECT_EQ(l.writesStarted, 1);
         EXPECT_EQ(l.writesFinished, 1);  // no write is left in progress
         l.queries = FakeLine::Queries::Answer;
@@ -245,47 +261,81 @@ TEST_F(Transfer, HungReaderIsStoppedTogetherWithItsWriter) {
     EXPECT_TRUE(messages_.shown.empty());
 }
 
-TEST_F(Transfer, WorkerLeftInADeafDriverKeepsLaterAttemptsOffTheChannel) {
+TEST_F(Transfer, WorkerLeftInADeafDriverKeepsLaterAttemptsOffItsDevice) {
     auto line = std::make_shared<FakeLine>();
-    line->deafWrites = true;  // the write never ends, cancelled or not
-    OpenFakeDevicesOn(line);
-    ASSERT_GE(OpenControllerOn("COM1"), 1);
+    line->deafWrites = true;  // the write never ends, stopped or not
+    UseFakeLine(line);
 
     EXPECT_EQ(Attempt(), Result::Stalled);
     EXPECT_GE(elapsed_, 580ms);
-    EXPECT_LT(elapsed_, 600ms + kWorkerWaitMs * 1ms + kGracePeriod + 700ms);
-    if (line->Locked([](FakeLine& l) { return l.deafInside == 0; })) {
-        GTEST_SKIP() << "the writer had not reached the driver when it was stopped";
-    }
-    EXPECT_EQ(Attempt(), Result::Stalled);  // at once, and nothing more goes to the device
-    EXPECT_LT(elapsed_, 200ms);
+    EXPECT_LT(elapsed_, kAttemptBound + kGracePeriod + 1s);
+    ASSERT_TRUE(line->WaitUntil([](FakeLine& l) { return l.deafInside == 1; }));
+    EXPECT_EQ(Attempt(), Result::Stalled);  // soon, and nothing more goes to the device
+    EXPECT_LT(elapsed_, kSettleAllowance + 500ms);
     EXPECT_EQ(line->Locked([](FakeLine& l) { return l.writesStarted; }), 1);
 
-    // Closing does not wait for the driver; the port closes when the write finally ends.
-    CloseChannel(kControllerChannel);
-    EXPECT_EQ(IsChannelOpen(kControllerChannel), 0);
+    // Closing does not wait for the driver; the port closes when the write finally ends, and
+    // until then it counts as taken.
+    link_->CloseChannel(kControllerChannel);
+    EXPECT_EQ(link_->IsChannelOpen(kControllerChannel), 0);
+    EXPECT_EQ(OpenControllerOn(*link_, "COM1"), 0);
     EXPECT_FALSE(line->Locked([](FakeLine& l) { return l.closed; }));
     line->LetGo();
-    std::unique_lock<std::mutex> lock(line->mutex);
-    EXPECT_TRUE(line->changed.wait_for(lock, 5s, [&] { return line->closed; }));
-    lock.unlock();
-    StartGracePeriod();  // as the next write command does
-    ASSERT_GE(OpenControllerOn("COM1"), 1);
+    EXPECT_TRUE(line->WaitUntil([](FakeLine& l) { return l.closed; }));
+    EXPECT_NE(line->Locked([](FakeLine& l) { return l.closedOn; }), std::this_thread::get_id());
+    link_->StartGracePeriod();  // as the next write command does
+    ASSERT_GE(OpenControllerOn(*link_, "COM1"), 1);
     line->Locked([](FakeLine& l) { l.deafWrites = false; });
     EXPECT_EQ(Attempt(), Result::Stalled);  // the reader hangs behind the 1.5 s write again
 }
 
-TEST_F(Transfer, ReaderThatStartsTooLateToSeeTheStopIsStillStopped) {
-    // The reader clears the stop flag when it starts; one that starts after the flag was set
-    // would poll the silent line for ever unless the forced stop reaches it.
+TEST_F(Transfer, LateWriterNeverReachesTheNextDevice) {
+    // The writer starts only once its attempt has been given up and the channel opened again
+    // on another port.
+    auto first = std::make_shared<FakeLine>();
+    auto second = std::make_shared<FakeLine>();
+    for (const auto& line : {first, second}) {
+        line->queries = FakeLine::Queries::Answer;
+        line->writeTime = 0ms;
+        line->reply = "on#\r";
+    }
+    link_ = std::make_unique<ControllerLink>([firstOpener = FakeDevicesOn(first),
+                                              secondOpener = FakeDevicesOn(second, u"\\\\.\\COM2")](
+                                                 const Text& path, const LineSettings& settings) {
+        return path == u"\\\\.\\COM2" ? secondOpener(path, settings) : firstOpener(path, settings);
+    });
+    ASSERT_GE(OpenControllerOn(*link_, "COM1"), 1);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    LinkTestAccess::SetWriterStartHook(
+        *link_, [released](const std::atomic<int>&, const StopSignal&) { released.wait_for(10s); });
+
+    EXPECT_EQ(Attempt(), Result::Stalled);
+    link_->CloseChannel(kControllerChannel);
+    ASSERT_GE(OpenControllerOn(*link_, "COM2"), 1);
+    release.set_value();
+    EXPECT_TRUE(first->WaitUntil([](FakeLine& l) { return l.closed; }));  // the writer let go
+    EXPECT_EQ(second->Locked([](FakeLine& l) { return l.writesStarted; }), 0);
+    EXPECT_EQ(first->Locked([](FakeLine& l) { return l.input; }), "");  // nothing went out
+
+    LinkTestAccess::SetWriterStartHook(*link_, nullptr);
+    EXPECT_EQ(Attempt(), Result::Confirmed);
+    EXPECT_EQ(second->Locked([](FakeLine& l) { return l.writesStarted; }), 1);
+}
+
+TEST_F(Transfer, ReaderThatStartsLateStillSeesItsStop) {
     Connect(Behaving("silent"));
-    SetReaderStartHook([] { std::this_thread::sleep_for(400ms); });
+    // A reader that starts only after its stop flag was set ends at its first poll...
+    LinkTestAccess::SetReaderStartHook(*link_, [](const std::atomic<int>& flag, const StopSignal&) {
+        WaitFor([&] { return flag.load() == 1; });
+    });
+    EXPECT_EQ(Attempt(), Result::Unconfirmed);
+    // ...and one that starts only after it was stopped by force ends all the same.
+    LinkTestAccess::SetReaderStartHook(*link_, [](const std::atomic<int>&, const StopSignal& stop) {
+        WaitFor([&] { return stop.IsSet(); });
+    });
     EXPECT_EQ(Attempt(), Result::Stalled);
-    EXPECT_LT(elapsed_, 2s);
-    SetReaderStartHook([] { std::this_thread::sleep_for(700ms); });  // after the forced stop
-    EXPECT_EQ(Attempt(), Result::Stalled);
-    EXPECT_LT(elapsed_, 2s);
-    SetReaderStartHook(nullptr);
+    LinkTestAccess::SetReaderStartHook(*link_, nullptr);
 
     Behave(*controller_, "confirm");
     EXPECT_EQ(Attempt(), Result::Confirmed);

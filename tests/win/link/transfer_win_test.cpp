@@ -9,10 +9,8 @@
 #include <vector>
 
 #include "link/reply.h"
-#include "link/serial_channel.h"
-#include "link/testing/transfer_testing.h"
-#include "link/transfer.h"
-#include "link/worker.h"
+#include "link/testing/link_testing.h"
+#include "link/write_timing.h"
 #include "tests/link/link_test_support.h"
 #include "tests/win/win_files.h"
 
@@ -68,14 +66,12 @@ protected:
         if (!simulator_.Find()) {
             GTEST_SKIP() << "run through tests/win/with-simulator.sh COM6 -- wine-run.sh <test>";
         }
-        InitChannelTable();
-        StartGracePeriod();
         ASSERT_TRUE(SetBehaviour("confirm"));
-        ASSERT_GE(OpenChannel(kControllerChannel, &kPort, kControllerLineSettings), 1);
+        ASSERT_GE(link_.OpenChannel(kControllerChannel, &kPort, kControllerLineSettings), 1);
     }
     void TearDown() override {
-        StartGracePeriod();
-        CloseAllChannels();
+        link_.StartGracePeriod();
+        link_.CloseAllChannels();
         if (simulator_.Found()) {
             SetBehaviour("confirm");
         }
@@ -87,14 +83,20 @@ protected:
         return CountOccurrences(simulator_.Log(), kDefaultFrameLine);
     }
 
+    TransferResult Attempt(MessageDialog& answers) {
+        return link_.TransferAttempt(kDefaults, answers);
+    }
+    Text Reply() const { return LinkTestAccess::DeviceReply(link_); }
+
     SimulatorFiles simulator_;
+    ControllerLink link_;
 };
 
 TEST_F(WinTransfer, ConfirmedWriteSendsTheFrameExactly) {
     const std::size_t before = LoggedDefaultFrames();
     ScriptedAnswers answers;
-    EXPECT_EQ(TransferAttempt(kDefaults, answers), TransferResult::Confirmed);
-    EXPECT_EQ(LastDeviceReply(), u"on#\r");
+    EXPECT_EQ(Attempt(answers), TransferResult::Confirmed);
+    EXPECT_EQ(Reply(), u"on#\r");
     // The simulator logs a frame before it answers it.
     EXPECT_EQ(LoggedDefaultFrames(), before + 1);
     EXPECT_TRUE(answers.asked.empty());
@@ -117,8 +119,8 @@ TEST_F(WinTransfer, RepliesWithoutDamageAskNothing) {
         SCOPED_TRACE(c.behaviour);
         ASSERT_TRUE(SetBehaviour(c.behaviour));
         ScriptedAnswers answers;
-        EXPECT_EQ(TransferAttempt(kDefaults, answers), c.result);
-        EXPECT_EQ(LastDeviceReply(), c.reply);
+        EXPECT_EQ(Attempt(answers), c.result);
+        EXPECT_EQ(Reply(), c.reply);
         EXPECT_TRUE(answers.asked.empty());
     }
 }
@@ -151,7 +153,7 @@ TEST_F(WinTransfer, DamageQuestionsDecideTheResult) {
         SCOPED_TRACE(c.behaviour);
         ASSERT_TRUE(SetBehaviour(c.behaviour));
         ScriptedAnswers answers(c.answers);
-        EXPECT_EQ(TransferAttempt(kDefaults, answers), c.result);
+        EXPECT_EQ(Attempt(answers), c.result);
         EXPECT_EQ(answers.FirstLines(), c.questions);
     }
 }
@@ -160,69 +162,64 @@ TEST_F(WinTransfer, StaleInputDoesNotConfirm) {
     // Switching to "stray" leaves about 250 bytes ending in "on#" CR waiting on the line.
     ASSERT_TRUE(SetBehaviour("stray"));
     const auto deadline = Clock::now() + 5s;
-    while (AvailableInput(kControllerChannel) < 250 && Clock::now() < deadline) {
+    while (link_.AvailableInput(kControllerChannel) < 250 && Clock::now() < deadline) {
         Sleep(5);
     }
-    ASSERT_GE(AvailableInput(kControllerChannel), 250);
+    ASSERT_GE(link_.AvailableInput(kControllerChannel), 250);
     ScriptedAnswers answers;
-    EXPECT_EQ(TransferAttempt(kDefaults, answers), TransferResult::Unconfirmed);
-    EXPECT_EQ(LastDeviceReply(), u"of#\r");
+    EXPECT_EQ(Attempt(answers), TransferResult::Unconfirmed);
+    EXPECT_EQ(Reply(), u"of#\r");
 }
 
 TEST_F(WinTransfer, ClosedChannelAbortsWithoutSending) {
     const std::size_t before = LoggedDefaultFrames();
-    CloseChannel(kControllerChannel);
+    link_.CloseChannel(kControllerChannel);
     ScriptedAnswers answers;
-    EXPECT_EQ(TransferAttempt(kDefaults, answers), TransferResult::Aborted);
+    EXPECT_EQ(Attempt(answers), TransferResult::Aborted);
     EXPECT_TRUE(answers.asked.empty());
 
     // Only the frame of the next, confirmed attempt reaches the controller.
-    ASSERT_GE(OpenChannel(kControllerChannel, &kPort, kControllerLineSettings), 1);
-    EXPECT_EQ(TransferAttempt(kDefaults, answers), TransferResult::Confirmed);
+    ASSERT_GE(link_.OpenChannel(kControllerChannel, &kPort, kControllerLineSettings), 1);
+    EXPECT_EQ(Attempt(answers), TransferResult::Confirmed);
     EXPECT_EQ(LoggedDefaultFrames(), before + 1);
 }
 
 TEST_F(WinTransfer, WriterStuckOnAStoppedLineStallsAndTheNextAttemptWorks) {
     ASSERT_TRUE(SetBehaviour("suspend"));
     ScriptedAnswers answers;
-    EXPECT_EQ(TransferAttempt(kDefaults, answers), TransferResult::Stalled);
+    EXPECT_EQ(Attempt(answers), TransferResult::Stalled);
     ASSERT_TRUE(SetBehaviour("confirm"));
-    EXPECT_EQ(TransferAttempt(kDefaults, answers), TransferResult::Confirmed);
+    EXPECT_EQ(Attempt(answers), TransferResult::Confirmed);
     EXPECT_TRUE(answers.asked.empty());
 }
 
-// A driver that never ends a write, cancelled or not, imitated by a device double on Windows
+// A driver that never ends a write, stopped or not, imitated by a device double on Windows
 // threads: the attempt is given up within its bound, the worker is left behind, and the port
 // closes only when the driver lets go.
 TEST(WinDeafDriver, AttemptEndsWithinItsBoundAndThePortClosesWhenTheDriverLetsGo) {
-    ChannelScope scope;  // the platform's backend again at the end
     auto line = std::make_shared<FakeLine>();
     line->queries = FakeLine::Queries::Answer;
     line->deafWrites = true;
-    OpenFakeDevicesOn(line);
+    ControllerLink link(FakeDevicesOn(line));
     const Text port = u"COM1";
-    ASSERT_GE(OpenChannel(kControllerChannel, &port, kControllerLineSettings), 1);
+    ASSERT_GE(link.OpenChannel(kControllerChannel, &port, kControllerLineSettings), 1);
 
     ScriptedAnswers answers;
     auto start = Clock::now();
-    EXPECT_EQ(TransferAttempt(kDefaults, answers), TransferResult::Stalled);
-    EXPECT_LT(Clock::now() - start, 900ms + kGracePeriod + 700ms);
-    if (line->Locked([](FakeLine& l) { return l.deafInside == 0; })) {
-        GTEST_SKIP() << "the writer had not reached the driver when it was stopped";
-    }
+    EXPECT_EQ(link.TransferAttempt(kDefaults, answers), TransferResult::Stalled);
+    EXPECT_LT(Clock::now() - start, kAttemptBound + kGracePeriod + 1s);
+    ASSERT_TRUE(line->WaitUntil([](FakeLine& l) { return l.deafInside == 1; }));
     start = Clock::now();
-    EXPECT_EQ(TransferAttempt(kDefaults, answers), TransferResult::Stalled);
-    EXPECT_LT(Clock::now() - start, 200ms);
+    EXPECT_EQ(link.TransferAttempt(kDefaults, answers), TransferResult::Stalled);
+    EXPECT_LT(Clock::now() - start, kSettleAllowance + 500ms);
 
-    CloseChannel(kControllerChannel);
-    EXPECT_EQ(OpenChannel(kControllerChannel, &port, kControllerLineSettings), 0);  // still held
+    link.CloseChannel(kControllerChannel);
+    EXPECT_EQ(link.OpenChannel(kControllerChannel, &port, kControllerLineSettings), 0);  // held
     EXPECT_FALSE(line->Locked([](FakeLine& l) { return l.closed; }));
     line->LetGo();
-    std::unique_lock<std::mutex> lock(line->mutex);
-    EXPECT_TRUE(line->changed.wait_for(lock, 5s, [&] { return line->closed; }));
-    lock.unlock();
-    StartGracePeriod();
-    EXPECT_GE(OpenChannel(kControllerChannel, &port, kControllerLineSettings), 1);
+    EXPECT_TRUE(line->WaitUntil([](FakeLine& l) { return l.closed; }));
+    link.StartGracePeriod();
+    EXPECT_GE(link.OpenChannel(kControllerChannel, &port, kControllerLineSettings), 1);
 }
 
 // The reply's bytes become text through the ANSI code page, one character per byte in the

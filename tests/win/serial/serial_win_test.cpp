@@ -10,8 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "link/serial_channel.h"
-#include "link/worker.h"
+#include "link/controller_link.h"
 #include "tests/win/win_files.h"
 
 namespace taktor {
@@ -28,40 +27,38 @@ const char kDefaultFrameLine[] =
     "durations=60,5,60,5,60,5,60,5 checksum=ok";
 const Text kPort = u"COM7";
 
-std::int32_t WaitForInput(std::int32_t count, std::chrono::milliseconds timeout = 5s) {
-    const auto deadline = Clock::now() + timeout;
-    std::int32_t available = AvailableInput(0);
-    while (available < count && Clock::now() < deadline) {
-        Sleep(1);
-        available = AvailableInput(0);
-    }
-    return available;
-}
-
-std::string ReadString(std::int32_t count) {
-    std::string bytes(static_cast<std::size_t>(count), '\0');
-    const std::int32_t n = ReadChannel(0, &bytes[0], count);
-    bytes.resize(static_cast<std::size_t>(n > 0 ? n : 0));
-    return bytes;
-}
-
 class WinSerial : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!simulator_.Find()) {
             GTEST_SKIP() << "run through tests/win/with-simulator.sh COM7 -- wine-run.sh <test>";
         }
-        InitChannelTable();
-        StartGracePeriod();  // each test is a write command of its own
         ASSERT_TRUE(SetBehaviour("confirm"));
-        handle_ = OpenChannel(0, &kPort, kControllerLineSettings);
+        handle_ = link_.OpenChannel(0, &kPort, kControllerLineSettings);
         ASSERT_GE(handle_, 1);
     }
     void TearDown() override {
-        CloseAllChannels();
+        link_.CloseAllChannels();
         if (simulator_.Found()) {
             SetBehaviour("confirm");
         }
+    }
+
+    std::int32_t WaitForInput(std::int32_t count) {
+        const auto deadline = Clock::now() + 5s;
+        std::int32_t available = link_.AvailableInput(0);
+        while (available < count && Clock::now() < deadline) {
+            Sleep(1);
+            available = link_.AvailableInput(0);
+        }
+        return available;
+    }
+
+    std::string ReadString(std::int32_t count) {
+        std::string bytes(static_cast<std::size_t>(count), '\0');
+        const std::int32_t n = link_.ReadChannel(0, &bytes[0], count);
+        bytes.resize(static_cast<std::size_t>(n > 0 ? n : 0));
+        return bytes;
     }
 
     bool SetBehaviour(const std::string& name) const { return simulator_.SetBehaviour(name); }
@@ -82,6 +79,7 @@ protected:
     }
 
     SimulatorFiles simulator_;
+    ControllerLink link_;
     ChannelHandle handle_ = 0;
 };
 
@@ -115,21 +113,21 @@ TEST_F(WinSerial, PortIsConfiguredAsTheSettingsSay) {
 
 TEST_F(WinSerial, WritesTheFrameAndReadsTheReply) {
     const std::size_t before = LoggedFrames(kDefaultFrameLine);
-    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 18);
+    EXPECT_EQ(link_.WriteChannel(0, kDefaultFrame, 18), 18);
     EXPECT_TRUE(WaitForLoggedFrames(kDefaultFrameLine, before + 1));
     ASSERT_EQ(WaitForInput(4), 4);
     EXPECT_EQ(ReadString(4), "on#\r");
-    EXPECT_EQ(AvailableInput(0), 0);
+    EXPECT_EQ(link_.AvailableInput(0), 0);
 }
 
 TEST_F(WinSerial, PortsThatDoNotExist) {
     const Text missing = u"COM9";
-    EXPECT_EQ(OpenChannel(1, &missing, kControllerLineSettings), 0);
+    EXPECT_EQ(link_.OpenChannel(1, &missing, kControllerLineSettings), 0);
     const Text empty;
-    EXPECT_EQ(OpenChannel(1, &empty, kControllerLineSettings), 0);
-    EXPECT_EQ(OpenChannel(1, nullptr, kControllerLineSettings), 0);
-    EXPECT_EQ(IsChannelOpen(1), 0);
-    EXPECT_EQ(IsChannelOpen(0), 1);
+    EXPECT_EQ(link_.OpenChannel(1, &empty, kControllerLineSettings), 0);
+    EXPECT_EQ(link_.OpenChannel(1, nullptr, kControllerLineSettings), 0);
+    EXPECT_EQ(link_.IsChannelOpen(1), 0);
+    EXPECT_EQ(link_.IsChannelOpen(0), 1);
 }
 
 // A port that another program holds, or whose device is gone (a link to nothing, or the line of
@@ -137,56 +135,66 @@ TEST_F(WinSerial, PortsThatDoNotExist) {
 // again, the port opens.
 TEST_F(WinSerial, HeldOrVanishedPortLeavesTheChannelAsItWas) {
     for (const Text port : {u"COM10", u"COM11"}) {
-        EXPECT_EQ(OpenChannel(0, &port, kControllerLineSettings), 0) << Utf8FromText(port);
-        EXPECT_EQ(IsChannelOpen(0), 1);
+        EXPECT_EQ(link_.OpenChannel(0, &port, kControllerLineSettings), 0) << Utf8FromText(port);
+        EXPECT_EQ(link_.IsChannelOpen(0), 1);
     }
-    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 18);  // still the same port, working
+    EXPECT_EQ(link_.WriteChannel(0, kDefaultFrame, 18), 18);  // still the same port, working
     ASSERT_EQ(WaitForInput(4), 4);
     EXPECT_EQ(ReadString(4), "on#\r");
 
     ASSERT_TRUE(SetBehaviour("hangup"));
-    EXPECT_EQ(OpenChannel(0, &kPort, kControllerLineSettings), 0);
-    EXPECT_EQ(IsChannelOpen(0), 1);
-    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 0);  // the old line is dead
-    EXPECT_EQ(AvailableInput(0), 0);
+    EXPECT_EQ(link_.OpenChannel(0, &kPort, kControllerLineSettings), 0);
+    EXPECT_EQ(link_.IsChannelOpen(0), 1);
+    EXPECT_EQ(link_.WriteChannel(0, kDefaultFrame, 18), 0);  // the old line is dead
+    EXPECT_EQ(link_.AvailableInput(0), 0);
 
     ASSERT_TRUE(SetBehaviour("plug confirm"));
-    EXPECT_GE(OpenChannel(0, &kPort, kControllerLineSettings), 1);
-    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 18);
+    EXPECT_GE(link_.OpenChannel(0, &kPort, kControllerLineSettings), 1);
+    EXPECT_EQ(link_.WriteChannel(0, kDefaultFrame, 18), 18);
     ASSERT_EQ(WaitForInput(4), 4);
     EXPECT_EQ(ReadString(4), "on#\r");
 }
 
 TEST_F(WinSerial, ReadWaitsForTheWholeCount) {
     ASSERT_TRUE(SetBehaviour("split"));
-    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 18);
+    EXPECT_EQ(link_.WriteChannel(0, kDefaultFrame, 18), 18);
     // The carriage return comes in a second write, some milliseconds after "on#".
     EXPECT_EQ(ReadString(4), "on#\r");
 }
 
-TEST_F(WinSerial, CancelEndsABlockedRead) {
+// The backend's own contract: a stop ends the operation waiting on it, and every later one
+// given the same signal, also a status query; the next attempt's own signal finds the port
+// working.
+TEST_F(WinSerial, StopEndsABlockedReadAndLaterOperations) {
     ASSERT_TRUE(SetBehaviour("silent"));
-    auto read = std::async(std::launch::async, [] {
+    const Text path = DevicePath(kPort);
+    link_.CloseChannel(0);
+    const std::unique_ptr<SerialDevice> device = OpenSerialDevice(path, kControllerLineSettings);
+    ASSERT_NE(device, nullptr);
+    StopSignal stop;
+    auto read = std::async(std::launch::async, [&] {
         char buffer[4];
-        return ReadChannel(0, buffer, 4);
+        return device->Read(buffer, 4, stop);
     });
     EXPECT_EQ(read.wait_for(200ms), std::future_status::timeout);
-    CancelChannelIo(0);
+    stop.Set();
     ASSERT_EQ(read.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(read.get(), 0);
-    EXPECT_EQ(AvailableInput(0), 0);
+    EXPECT_EQ(device->QueuedInput(stop), 0);
+    EXPECT_EQ(device->Write(kDefaultFrame, 18, stop), 0);
 
-    // The port works on after the cancelled read.
-    ResumeChannelIo(0);
     ASSERT_TRUE(SetBehaviour("confirm"));
-    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 18);
-    EXPECT_EQ(ReadString(4), "on#\r");
+    const StopSignal fresh;
+    EXPECT_EQ(device->Write(kDefaultFrame, 18, fresh), 18);
+    char reply[4];
+    EXPECT_EQ(device->Read(reply, 4, fresh), 4);
+    EXPECT_EQ(std::string(reply, 4), "on#\r");
 }
 
 TEST_F(WinSerial, WriteGivesUpOnALineThatCannotSend) {
     ASSERT_TRUE(SetBehaviour("suspend"));
     const auto start = Clock::now();
-    const std::int32_t written = WriteChannel(0, kDefaultFrame, 18);
+    const std::int32_t written = link_.WriteChannel(0, kDefaultFrame, 18);
     const auto elapsed = Clock::now() - start;
     EXPECT_LT(written, 18);
     EXPECT_GE(elapsed, 1700ms);
@@ -196,20 +204,22 @@ TEST_F(WinSerial, WriteGivesUpOnALineThatCannotSend) {
                     std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
 }
 
-TEST_F(WinSerial, CancelEndsABlockedWrite) {
+TEST_F(WinSerial, StopEndsABlockedWrite) {
     ASSERT_TRUE(SetBehaviour("suspend"));
-    auto write = std::async(std::launch::async, [] {
+    link_.CloseChannel(0);
+    const std::unique_ptr<SerialDevice> device =
+        OpenSerialDevice(DevicePath(kPort), kControllerLineSettings);
+    ASSERT_NE(device, nullptr);
+    StopSignal stop;
+    auto write = std::async(std::launch::async, [&] {
         const auto start = Clock::now();
-        const std::int32_t written = WriteChannel(0, kDefaultFrame, 18);
+        const std::int32_t written = device->Write(kDefaultFrame, 18, stop);
         return std::make_pair(written, Clock::now() - start);
     });
     EXPECT_EQ(write.wait_for(200ms), std::future_status::timeout);
-    CancelChannelIo(0);
+    stop.Set();
     ASSERT_EQ(write.wait_for(5s), std::future_status::ready);
-    const auto result = write.get();
-    EXPECT_EQ(result.first, 0);
-    EXPECT_LT(result.second, 1700ms);
-    EXPECT_EQ(WriteChannel(0, kDefaultFrame, 18), 0);  // still cancelled
+    EXPECT_LT(write.get().second, 1700ms);
 }
 
 // One thread writes while another polls and reads, as a transfer attempt does.
@@ -219,15 +229,15 @@ TEST_F(WinSerial, WriterAndReaderOnTwoThreads) {
     constexpr int kRounds = 5;
     for (int round = 0; round < kRounds; ++round) {
         std::string reply;
-        std::thread writer([] { WriteChannel(0, kDefaultFrame, 18); });
-        std::thread reader([&reply] {
+        std::thread writer([this] { link_.WriteChannel(0, kDefaultFrame, 18); });
+        std::thread reader([this, &reply] {
             const auto deadline = Clock::now() + 5s;
             char buffer[201];
             while (Clock::now() < deadline && reply.find("#\r") == std::string::npos) {
-                const std::int32_t available = AvailableInput(0);
+                const std::int32_t available = link_.AvailableInput(0);
                 if (available > 0) {
                     const std::int32_t n =
-                        ReadChannel(0, buffer, available < 201 ? available : 201);
+                        link_.ReadChannel(0, buffer, available < 201 ? available : 201);
                     reply.append(buffer, static_cast<std::size_t>(n));
                 }
             }
