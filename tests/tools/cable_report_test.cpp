@@ -1,5 +1,5 @@
 // The cable report's diagnosis over device records: how readings resolve, the driver state, the
-// verdict and its priority, and whole report texts.
+// verdict and its priority, the machines met in the field, and whole report texts.
 #include "tools/kanalyst/cable_report.h"
 #include "tools/kanalyst/tool_mode.h"
 
@@ -11,10 +11,10 @@
 namespace kanalyst {
 namespace {
 
-constexpr std::uint64_t kMarch14At1022 = 133864213570000000;  // 14.03.2025 10:22:37
-constexpr std::uint64_t kMarch14At0905 = 133864167000000000;
-constexpr std::uint64_t kMarch2At1640 = 133854072000000000;
-constexpr std::uint64_t kNovember20At0815 = 133765641000000000;  // 20.11.2024 08:15
+constexpr LocalTime kMarch14At1022{2025, 3, 14, 10, 22};
+constexpr LocalTime kMarch14At0905{2025, 3, 14, 9, 5};
+constexpr LocalTime kMarch2At1640{2025, 3, 2, 16, 40};
+constexpr LocalTime kNovember20At0815{2024, 11, 20, 8, 15};
 
 // A connected USB-serial port that works, as Windows describes it.
 DeviceRecord UsbPort(const std::string& instanceId, UsbId usb, std::uint16_t revision,
@@ -108,11 +108,12 @@ DeviceRecord BuiltInPort() {
     return device;
 }
 
-DeviceRecord Remembered(DeviceRecord device, std::uint64_t removed) {
+DeviceRecord Remembered(DeviceRecord device, LocalTime removed) {
     device.presentProperty = false;
     device.problemProperty.reset();
-    device.lastArrival = removed - 36000000000;  // an hour before
     device.lastRemoval = removed;
+    --removed.hour;
+    device.lastArrival = removed;
     device.open = PortOpen::NotTried;
     return device;
 }
@@ -120,6 +121,55 @@ DeviceRecord Remembered(DeviceRecord device, std::uint64_t removed) {
 DeviceRecord WithProblem(DeviceRecord device, std::uint32_t code) {
     device.problemProperty = code;
     return device;
+}
+
+// Machines met in the field.
+
+// A rugged laptop: a GPS receiver and a modem's NMEA port built in, the cable unplugged.
+std::vector<DeviceRecord> RuggedLaptop() {
+    DeviceRecord gps = UsbPort("USB\\VID_1546&PID_01A7\\5&1F2E3D4&0&7", {0x1546, 0x01a7}, 0x0100,
+                               "u-blox 7 - GPS/GNSS Receiver", "usbser", "COM3");
+    DeviceRecord nmea = UsbPort("USB\\VID_1199&PID_9079&MI_02\\6&2A8C1B0&0&0002", {0x1199, 0x9079},
+                                0x0006, "Sierra Wireless NMEA Port", "usbser", "COM4");
+    gps.removable = nmea.removable = false;
+    return {BuiltInPort(), gps, nmea, Remembered(Ch340("COM5"), kMarch2At1640)};
+}
+
+// Windows 7: no presence or dates, the problem code from the node status. The cable is in but
+// disabled; another one was plugged in once.
+std::vector<DeviceRecord> Windows7Laptop() {
+    std::vector<DeviceRecord> devices = {Pl2303("COM3", PortOpen::NotTried), Ch340("COM5")};
+    for (DeviceRecord& device : devices) {
+        device.problemProperty.reset();
+        device.presentProperty.reset();
+    }
+    devices[0].node = {0, 0x01802400, 22};  // DN_HAS_PROBLEM, not DN_STARTED
+    devices[1].node = {0x0D, NodeStatus::kNotWritten, NodeStatus::kNotWritten};
+    return devices;
+}
+
+// Windows 11 with a PL2303HXD that the current Prolific driver refuses: only the friendly name
+// says so, besides code 10.
+std::vector<DeviceRecord> Windows11RefusedHxd() {
+    DeviceRecord hxd = WithProblem(Pl2303("COM4", PortOpen::NotTried), 10);
+    hxd.revision = 0x0400;
+    hxd.friendlyName =
+        "PLEASE INSTALL CORRESPONDING PL2303 DRIVER TO SUPPORT WINDOWS 11 AND FURTHER OS. (COM4)";
+    return {hxd};
+}
+
+// A Bluetooth serial port beside a working cable.
+std::vector<DeviceRecord> BluetoothLaptop() {
+    DeviceRecord bluetooth = BuiltInPort();
+    bluetooth.instanceId = "BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\7&1A";
+    bluetooth.description = "Standard Serial over Bluetooth link";
+    bluetooth.service = "BTHMODEM";
+    bluetooth.port = "COM6";
+    return {bluetooth, Ch340("COM5")};
+}
+
+std::vector<DeviceRecord> TwoCables() {
+    return {Ch340("COM5", PortOpen::NotTried), Pl2303("COM7", PortOpen::Busy)};
 }
 
 TEST(DeviceReadings, ResolveThroughTheirFallbacks) {
@@ -140,7 +190,8 @@ TEST(DeviceReadings, ResolveThroughTheirFallbacks) {
         bool listed;
     };
     const Row rows[] = {
-        {"properties win over the node", 10, true, started, 0, 10, true, false},
+        {"a problem while started stays listed", 10, true, started, 0, 10, true, true},
+        {"a problem, no node status", 22, true, stub, {}, 22, true, false},
         {"node without problem", {}, {}, started, {}, 0, true, true},
         {"node with a problem", {}, {}, hasProblem, {}, 22, true, false},
         {"stub that answers and writes nothing", {}, {}, stub, {}, {}, {}, true},
@@ -148,7 +199,7 @@ TEST(DeviceReadings, ResolveThroughTheirFallbacks) {
         {"code 45 means not connected", 45, {}, stub, {}, 45, false, false},
         {"presence property over a missing node", 0, true, noNode, {}, 0, true, true},
         {"absent by property", 0, false, started, {}, 0, false, false},
-        {"disabled in the config flags", {}, {}, stub, 0x01, 22, {}, false},
+        {"a stale disabled flag hides nothing", {}, {}, stub, 0x01, 22, {}, true},
         {"failed installation in the config flags", {}, {}, noNode, 0x40, 28, false, false},
         {"config flags without a problem", {}, {}, stub, 0x00, {}, {}, true},
         {"nothing readable at all", {}, {}, NodeStatus{}, {}, {}, {}, true},
@@ -183,7 +234,9 @@ TEST(StateOfDriver, FollowsClassServiceAndProblemCode) {
     DeviceRecord refused = WithProblem(Pl2303("COM3"), 10);
     refused.description = refusal;
     DeviceRecord refusedByProduct = WithProblem(Pl2303("COM3"), 10);
-    refusedByProduct.busDescription = "please contact your supplier";
+    refusedByProduct.busDescription = "this is not Prolific PL2303";
+    DeviceRecord refusedByName = Pl2303("COM3");  // code 0, but the port will not open
+    refusedByName.friendlyName = "PLEASE INSTALL CORRESPONDING PL2303 DRIVER (COM3)";
     DeviceRecord ch340WithPhrase = WithProblem(Ch340("COM5"), 10);
     ch340WithPhrase.description = refusal;
     struct Row {
@@ -198,6 +251,7 @@ TEST(StateOfDriver, FollowsClassServiceAndProblemCode) {
         {withoutStatus, DriverState::Unread},
         {refused, DriverState::ProlificRefused},
         {refusedByProduct, DriverState::ProlificRefused},
+        {refusedByName, DriverState::ProlificRefused},
         {WithProblem(Pl2303("COM3"), 10), DriverState::StartFailed},
         {ch340WithPhrase, DriverState::StartFailed},  // the phrase counts for Prolific only
         {WithProblem(Ch340("COM5"), 22), DriverState::Disabled},
@@ -205,8 +259,9 @@ TEST(StateOfDriver, FollowsClassServiceAndProblemCode) {
         {WithProblem(Ch340("COM5"), 14), DriverState::NeedsRestart},
         {WithProblem(Pl2303("COM3"), 52), DriverState::Unsigned},
         {WithProblem(Pl2303("COM3"), 31), DriverState::OtherProblem},
-        {Remembered(Ch340("COM5"), kMarch2At1640), DriverState::Unread},
-        {WithProblem(Ch340("COM5"), 45), DriverState::Unread},
+        {Remembered(Ch340("COM5"), kMarch2At1640), DriverState::Absent},
+        {WithProblem(Remembered(Ch340("COM5"), kMarch2At1640), 0), DriverState::Absent},
+        {WithProblem(Ch340("COM5"), 45), DriverState::Absent},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(StateOfDriver(row.device), row.state)
@@ -226,7 +281,16 @@ TEST(Diagnose, VerdictFollowsTheTakenPortThenThePriorityOrder) {
     DeviceRecord notUsb = BuiltInPort();
     notUsb.description = "Prolific USB-to-Serial Comm Port";
     notUsb.port = "COM2";
+    DeviceRecord hxdStarted = Windows11RefusedHxd()[0];  // code 0: listed, but it will not open
+    hxdStarted.problemProperty = 0;
+    hxdStarted.open = PortOpen::Failed;
     const Row rows[] = {
+        {"rugged laptop, cable unplugged", RuggedLaptop(), Verdict::OnlyRemembered, "COM5", "", 0},
+        {"Windows 7, cable disabled", Windows7Laptop(), Verdict::CableNotWorking, "COM3", "", 1},
+        {"Windows 11, HXD refused", Windows11RefusedHxd(), Verdict::CableNotWorking, "COM4", "", 1},
+        {"refused HXD left started", {hxdStarted}, Verdict::PickedBroken, "COM4", "COM4", 1},
+        {"Bluetooth ports beside the cable", BluetoothLaptop(), Verdict::Works, "COM5", "COM5", 1},
+        {"two cables", TwoCables(), Verdict::Busy, "COM7", "COM7", 2},
         {"works", {BuiltInPort(), Ch340("COM5")}, Verdict::Works, "COM5", "COM5", 1},
         {"busy", {Pl2303("COM3", PortOpen::Busy)}, Verdict::Busy, "COM3", "COM3", 1},
         {"taken cable broken, the other works",
@@ -294,14 +358,20 @@ TEST(Diagnose, VerdictFollowsTheTakenPortThenThePriorityOrder) {
             << row.name;
         EXPECT_EQ(diagnosis.takenPort, row.takenPort) << row.name;
         EXPECT_EQ(diagnosis.connectedCables, row.cables) << row.name;
+        // Only the port the configurator takes is opened, and only when it sits on USB.
+        const std::optional<std::size_t> opened = PortToTestOpen(row.devices);
+        EXPECT_EQ(opened ? row.devices[*opened].port : "",
+                  row.verdict == Verdict::PickedUnchecked ? "" : row.takenPort)
+            << row.name;
     }
 }
 
 TEST(Diagnose, ShowsEachAdapterOnceAndAtMostFiveRemembered) {
     std::vector<DeviceRecord> devices = {Ft232rBus(), Ft232rPort("COM6"), BuiltInPort()};
     for (int k = 0; k < 7; ++k) {
-        devices.push_back(Remembered(Ch340("COM" + std::to_string(10 + k)),
-                                     kNovember20At0815 + static_cast<std::uint64_t>(k) * 1000));
+        LocalTime removed = kNovember20At0815;
+        removed.minute += k;
+        devices.push_back(Remembered(Ch340("COM" + std::to_string(10 + k)), removed));
     }
     const Diagnosis diagnosis = Diagnose(devices);
     std::vector<std::string> ports;
@@ -316,30 +386,32 @@ TEST(Diagnose, ShowsEachAdapterOnceAndAtMostFiveRemembered) {
 TEST(CableReport, WholeTextForACableWithoutDriver) {
     DeviceRecord remembered = Remembered(Pl2303("COM3"), kMarch2At1640);
     remembered.driverVersion = "3.3.2.102";
+    remembered.lastArrival.reset();  // as on Windows 7
+    remembered.lastRemoval.reset();
     const std::vector<DeviceRecord> devices = {BuiltInPort(), Ch340WithoutDriver(), remembered};
     const std::string text = FormatReport(devices, Diagnose(devices), {kMarch14At1022, true});
     EXPECT_EQ(text, R"(ОТЧЁТ О ШНУРЕ КОНТРОЛЛЕРА
 Составлен 14.03.2025 10:22.
 
 ИТОГ: Шнур CH340 подключён, но не работает: драйверы для устройства не установлены (код 28).
-ЧТО СДЕЛАТЬ: Установите драйвер CH340/CH341 (CH341SER) с сайта производителя чипа, компании WCH, затем выньте шнур и вставьте снова.
+ЧТО СДЕЛАТЬ: Установите драйвер CH340/CH341 (CH341SER) с сайта производителя чипа, компании WCH, затем выньте шнур и вставьте его снова.
 
 ПЕРЕХОДНИКИ USB — COM-ПОРТ
 1. CH340
    USB 1A86:7523, ревизия 0264
-   Название в системе: «USB Serial»
+   Название в Диспетчере устройств: «USB Serial»
    Подключён сейчас
    Драйвер: драйверы для устройства не установлены (код 28)
    COM-порт: нет
 2. Prolific PL2303, вероятно PL2303HXA или PL2303XA (сняты с производства) либо PL2303TA
    USB 067B:2303, ревизия 0300
-   Название в системе: «Prolific USB-to-Serial Comm Port»
-   Сейчас не подключён; последний раз был подключён 02.03.2025 16:40
+   Название в Диспетчере устройств: «Prolific USB-to-Serial Comm Port»
+   Сейчас не подключён; дата последнего подключения неизвестна
    Драйвер: установлен; служба Ser2pl64, версия 3.3.2.102
    COM-порт: COM3 — не проверялся: устройство не подключено
 
-КОНФИГУРАТОР ВОЗЬМЁТ: ничего; он сообщит, что система не обнаружила соединительный шнур.
-Список портов для него (listport.txt), как его запишет Kanalyst:
+КОНФИГУРАТОР ВОЗЬМЁТ: ничего; он сообщит «Система не обнаружила соединительный шнур».
+Список портов, который Kanalyst запишет для конфигуратора в listport.txt:
    COMMUNICATIONS PORT (COM1)
 )");
 }
@@ -354,34 +426,35 @@ TEST(CableReport, WholeFileForTwoCablesOneBusyAfterACutEnumeration) {
               "\xEF\xBB\xBF"
               "ОТЧЁТ О ШНУРЕ КОНТРОЛЛЕРА\r\n"
               "Составлен 14.03.2025 10:22.\r\n"
-              "Внимание: Windows не перечислила устройства до конца за отведённое время, сведения "
-              "могут быть неполными.\r\n"
+              "Внимание: Windows слишком долго выдавала список устройств, и проверка его не "
+              "дождалась; сведения могут быть неполными.\r\n"
               "\r\n"
-              "ИТОГ: Шнур CH340 на COM5 найден, но порт занят другой программой.\r\n"
-              "ЧТО СДЕЛАТЬ: Подключено шнуров: 2. Отключите лишний, оставьте только шнур "
-              "контроллера (конфигуратор возьмёт COM5). Закройте программы, которые могут держать "
-              "COM5 (терминалы, программы прошивки, другие конфигураторы), и повторите запись. "
-              "Если не поможет, перезагрузите компьютер.\r\n"
+              "ИТОГ: Шнур CH340 на COM5 найден, но его порт занят другой программой.\r\n"
+              "ЧТО СДЕЛАТЬ: Подключено несколько шнуров (2): выньте лишние, оставьте только шнур "
+              "контроллера; сейчас конфигуратор возьмёт COM5. Закройте программы, которые могут "
+              "работать с COM5: терминалы, программы для прошивки, другие конфигураторы, вторую "
+              "копию Taktor.exe. Затем повторите запись. Если не поможет, перезагрузите "
+              "компьютер.\r\n"
               "\r\n"
               "ПЕРЕХОДНИКИ USB — COM-ПОРТ\r\n"
               "1. Prolific PL2303, вероятно PL2303HXA или PL2303XA (сняты с производства) либо "
               "PL2303TA\r\n"
               "   USB 067B:2303, ревизия 0300\r\n"
-              "   Название в системе: «PL2303HXA PHASED OUT SINCE 2012. PLEASE CONTACT YOUR "
-              "SUPPLIER.»\r\n"
-              "   Подключён сейчас (с 14.03.2025 09:05)\r\n"
+              "   Название в Диспетчере устройств: «PL2303HXA PHASED OUT SINCE 2012. PLEASE "
+              "CONTACT YOUR SUPPLIER.»\r\n"
+              "   Подключён сейчас, с 14.03.2025 09:05\r\n"
               "   Драйвер: запуск этого устройства невозможен (код 10); драйвер Prolific "
               "отказывается работать с этим чипом; служба Ser2pl64, версия 3.9.6.2\r\n"
               "   COM-порт: COM7 — такого порта в системе нет\r\n"
               "2. CH340\r\n"
               "   USB 1A86:7523, ревизия 0264\r\n"
-              "   Название в системе: «USB-SERIAL CH340»\r\n"
+              "   Название в Диспетчере устройств: «USB-SERIAL CH340»\r\n"
               "   Подключён сейчас\r\n"
               "   Драйвер: работает; служба CH341SER_A64\r\n"
               "   COM-порт: COM5 — занят другой программой (доступ запрещён)\r\n"
               "\r\n"
               "КОНФИГУРАТОР ВОЗЬМЁТ: COM5\r\n"
-              "Список портов для него (listport.txt), как его запишет Kanalyst:\r\n"
+              "Список портов, который Kanalyst запишет для конфигуратора в listport.txt:\r\n"
               "   USB-SERIAL CH340 (COM5)\r\n");
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "common/list_file.h"
 #include "common/text.h"
@@ -15,7 +16,7 @@ std::string Hex4(std::uint16_t value) {
     return text;
 }
 
-std::string TwoDigits(long value) {
+std::string TwoDigits(int value) {
     return std::string(1, static_cast<char>('0' + value / 10 % 10)) +
            static_cast<char>('0' + value % 10);
 }
@@ -26,7 +27,7 @@ bool IsCableLine(const std::string& line) {
 }
 
 // The later of the two dates, or nothing.
-std::optional<std::uint64_t> LastSeen(const DeviceRecord& device) {
+std::optional<LocalTime> LastSeen(const DeviceRecord& device) {
     if (device.lastArrival && device.lastRemoval) {
         return std::max(*device.lastArrival, *device.lastRemoval);
     }
@@ -58,6 +59,11 @@ bool IsShadowedByItsPort(const std::vector<DeviceRecord>& devices, std::size_t i
     return false;
 }
 
+// The list as the tool writes it and the port the configurator's own scan takes from it.
+std::string TakenPort(const std::string& list) {
+    return taktor::Utf8FromText(taktor::ScanPortList(list));
+}
+
 // The listed device whose line the configurator takes: the last cable line with that port.
 std::optional<std::size_t> TakenDevice(const std::vector<DeviceRecord>& devices,
                                        const std::string& takenPort) {
@@ -72,9 +78,13 @@ std::optional<std::size_t> TakenDevice(const std::vector<DeviceRecord>& devices,
     return found;
 }
 
-Verdict VerdictForTaken(const DeviceRecord& device) {
+bool DriverWorksOrUnread(const DeviceRecord& device) {
     const DriverState state = StateOfDriver(device);
-    if (state != DriverState::Working && state != DriverState::Unread) {
+    return state == DriverState::Working || state == DriverState::Unread;
+}
+
+Verdict VerdictForTaken(const DeviceRecord& device) {
+    if (!DriverWorksOrUnread(device)) {
         return Verdict::PickedBroken;
     }
     switch (device.open) {
@@ -103,29 +113,34 @@ std::string OpenWords(const DeviceRecord& device) {
         case PortOpen::Failed:
             return "не открывается (ошибка " + std::to_string(device.openError) + ")";
         case PortOpen::NoAnswer:
-            return "не ответил: драйвер завис при открытии";
+            return "не открылся: драйвер не ответил";
         case PortOpen::NotTried:
             break;
     }
-    return IsConnected(device) == false ? "не проверялся: устройство не подключено"
-                                        : "не проверялся: это не USB-порт";
+    if (IsConnected(device) == false) {
+        return "не проверялся: устройство не подключено";
+    }
+    return device.usb ? "не открывался: конфигуратор его не возьмёт"
+                      : "не проверялся: это не USB-порт";
 }
 
-// The driver's state in words: "работает", "устройство отключено (код 22)".
+// The driver's state in words: "работает", "устройство выключено ... (код 22)".
 std::string StateWords(const DeviceRecord& device) {
     const std::optional<std::uint32_t> problem = ProblemCode(device);
+    const bool problemNow =
+        IsConnected(device) != false && problem && *problem != 0 && *problem != kProblemPhantom;
     switch (StateOfDriver(device)) {
         case DriverState::Working:
             return "работает";
         case DriverState::NoDriver:
-            return problem ? ProblemWords(*problem) : "не установлен";
+            return problemNow ? ProblemWords(*problem) : "не установлен";
         case DriverState::ProlificRefused:
-            return ProblemWords(*problem) + "; драйвер Prolific отказывается работать с этим чипом";
+            return (problemNow ? ProblemWords(*problem) + "; " : std::string()) +
+                   "драйвер Prolific отказывается работать с этим чипом";
         case DriverState::Unread:
-            if (IsConnected(device) == false) {
-                return device.service.empty() ? "нет сведений" : "установлен";
-            }
             return "состояние прочитать не удалось";
+        case DriverState::Absent:
+            return device.service.empty() ? "нет сведений" : "установлен";
         default:
             break;
     }
@@ -136,10 +151,10 @@ std::string StateWords(const DeviceRecord& device) {
 std::string DriverWords(const DeviceRecord& device) {
     std::string words = StateWords(device);
     if (!device.service.empty()) {
-        words += "; служба " + SanitiseText(device.service);
+        words += "; служба " + OneLineText(device.service);
     }
     if (!device.driverVersion.empty()) {
-        words += ", версия " + SanitiseText(device.driverVersion);
+        words += ", версия " + OneLineText(device.driverVersion);
     }
     return words;
 }
@@ -148,11 +163,11 @@ std::string DriverWords(const DeviceRecord& device) {
 std::string OpenTrouble(const DeviceRecord& device) {
     switch (device.open) {
         case PortOpen::Missing:
-            return "порта " + SanitiseText(device.port) + " в системе нет";
+            return "порта " + OneLineText(device.port) + " в системе нет";
         case PortOpen::Failed:
             return "порт не открывается (ошибка " + std::to_string(device.openError) + ")";
         case PortOpen::NoAnswer:
-            return "порт не ответил: драйвер завис при открытии";
+            return "драйвер не ответил, когда порт открывали";
         case PortOpen::NotTried:
         case PortOpen::Free:
         case PortOpen::Busy:
@@ -163,9 +178,9 @@ std::string OpenTrouble(const DeviceRecord& device) {
 
 // The chip and the port, as a verdict names the device: "CH340 на COM5".
 std::string CableOn(const DeviceRecord& device) {
-    std::string text = ChipName(device);
+    std::string text = AdapterName(device);
     if (HasPort(device)) {
-        text += " на " + SanitiseText(device.port);
+        text += " на " + OneLineText(device.port);
     }
     return text;
 }
@@ -177,158 +192,186 @@ std::string DriverName(const DeviceRecord& device) {
     return "драйвер Prolific PL2303 с сайта компании Prolific";
 }
 
+const char kRemoveWithDriver[] =
+    "в Диспетчере устройств щёлкните шнур правой кнопкой мыши, выберите «Удалить устройство» "
+    "(в Windows 7 — «Удалить»), отметьте «Удалить программы драйверов для этого устройства» и "
+    "нажмите «Удалить»; затем установите драйвер заново.";
+
 const char kReplugElsewhere[] =
     "Выньте шнур и вставьте его в другой разъём USB прямо на компьютере, без удлинителя и "
     "разветвителя. Если ошибка останется, шнур неисправен: замените его.";
 
-const char kReinstall[] =
-    "Выньте шнур, подождите 10 секунд и вставьте его в другой разъём USB. Если не поможет, "
-    "удалите устройство в Диспетчере устройств вместе с драйвером и установите драйвер заново.";
+std::string Reinstall() {
+    return std::string(
+               "Выньте шнур, подождите 10 секунд и вставьте его в другой разъём USB. "
+               "Если не поможет, удалите шнур вместе с драйвером: ") +
+           kRemoveWithDriver;
+}
 
 std::string StepForDriver(const DeviceRecord& device) {
-    const bool prolific = device.usb && RecogniseCable(*device.usb) == Cable::Prolific;
     switch (StateOfDriver(device)) {
         case DriverState::NoDriver:
-            return "Установите " + DriverName(device) + ", затем выньте шнур и вставьте снова.";
+            return "Установите " + DriverName(device) + ", затем выньте шнур и вставьте его снова.";
         case DriverState::ProlificRefused:
-            return "Новые драйверы Prolific не работают с этим чипом. Установите старый драйвер "
-                   "Prolific версии 3.3.2.102 или замените шнур на шнур с чипом CH340.";
+            return "Надёжнее всего заменить шнур на шнур с чипом CH340. Если замены нет, поставьте "
+                   "старый драйвер Prolific версии 3.3.2.102 вручную: установите его, затем в "
+                   "Диспетчере устройств щёлкните шнур правой кнопкой мыши и выберите «Обновить "
+                   "драйвер» → «Выполнить поиск драйверов на этом компьютере» → «Выбрать драйвер "
+                   "из списка», отметьте версию 3.3.2.102 и нажмите «Далее». Центр обновления "
+                   "Windows может снова поставить новый драйвер — тогда повторите выбор.";
         case DriverState::StartFailed:
             return std::string(
                        "Выньте шнур и вставьте его в другой разъём USB. Если код 10 "
-                       "останется, удалите устройство в Диспетчере устройств вместе с "
-                       "драйвером и установите драйвер заново.") +
-                   (prolific ? " Старым чипам Prolific нужен драйвер версии 3.3.2.102; или "
-                               "замените шнур на шнур с чипом CH340."
-                             : "");
+                       "останется, удалите шнур вместе с драйвером: ") +
+                   kRemoveWithDriver;
         case DriverState::Disabled:
-            return "Включите устройство: Диспетчер устройств, правой кнопкой по шнуру, «Включить "
-                   "устройство».";
+            return "Включите шнур: в Диспетчере устройств щёлкните шнур правой кнопкой мыши и "
+                   "выберите «Включить устройство» (в Windows 7 — «Задействовать»).";
         case DriverState::DeviceFailed:
             return kReplugElsewhere;
         case DriverState::NeedsRestart:
             return "Перезагрузите компьютер.";
         case DriverState::Unsigned:
-            return "Windows не принимает подпись драйвера: удалите его и установите подписанный "
-                   "драйвер с сайта производителя чипа.";
+            return "Windows не принимает подпись драйвера: удалите драйвер и установите "
+                   "подписанный драйвер с сайта производителя чипа.";
         case DriverState::Working:
         case DriverState::OtherProblem:
         case DriverState::Unread:
+        case DriverState::Absent:
             break;
     }
-    return kReinstall;
+    return Reinstall();
 }
 
-std::string VerdictText(const std::vector<DeviceRecord>& devices, const Diagnosis& diagnosis) {
-    const DeviceRecord* device = diagnosis.subject ? &devices[*diagnosis.subject] : nullptr;
-    switch (diagnosis.verdict) {
-        case Verdict::Works:
-            return "Шнур " + CableOn(*device) + " работает: порт открывается и свободен.";
-        case Verdict::Busy:
-            return "Шнур " + CableOn(*device) + " найден, но порт занят другой программой.";
-        case Verdict::PickedBroken: {
-            const DriverState state = StateOfDriver(*device);
-            const std::string why = state == DriverState::Working || state == DriverState::Unread
-                                        ? OpenTrouble(*device)
-                                        : StateWords(*device);
-            return "Конфигуратор возьмёт шнур " + CableOn(*device) + ", но он не работает: " + why +
-                   ".";
-        }
-        case Verdict::PickedUnchecked:
-            return "Конфигуратор возьмёт порт " + diagnosis.takenPort +
-                   ": он назван как шнур контроллера, но это не USB-переходник, и порт не "
-                   "проверялся.";
-        case Verdict::CableNotWorking: {
-            const std::optional<std::uint32_t> problem = ProblemCode(*device);
-            const std::string why = problem && *problem != 0 ? StateWords(*device)
-                                    : HasPort(*device) ? "порт не попадает в список портов"
-                                                       : "у него нет COM-порта";
-            return "Шнур " + ChipName(*device) + " подключён, но не работает: " + why + ".";
-        }
-        case Verdict::WrongAdapter:
-            return "Подключён не тот переходник: " + ChipName(*device) + " (USB " +
-                   Hex4(device->usb->vendor) + ":" + Hex4(device->usb->product) +
-                   "). Конфигуратор работает только со шнурами на чипах Prolific PL2303 и CH340.";
-        case Verdict::UnidentifiedUsb:
-            return "Подключено USB-устройство, которое Windows не смогла опознать (код 43): "
-                   "плохой контакт или неисправный шнур.";
-        case Verdict::OnlyRemembered: {
-            std::string text = "Шнур " + ChipName(*device) + " сейчас не подключён";
-            if (const std::optional<std::uint64_t> seen = LastSeen(*device)) {
-                text += "; последний раз он был подключён " + FormatLocalTime(*seen);
-            }
-            return text + ".";
-        }
-        case Verdict::NothingFound:
-            break;
-    }
-    return "Компьютер не видит ни шнура контроллера, ни другого USB-переходника на COM-порт.";
-}
+// What a verdict speaks of: its device, resolved once (none for some verdicts), and the rest of
+// the diagnosis.
+struct Subject {
+    const DeviceRecord* device;
+    const Diagnosis& diagnosis;
+};
 
-std::string StepText(const std::vector<DeviceRecord>& devices, const Diagnosis& diagnosis) {
-    const DeviceRecord* device = diagnosis.subject ? &devices[*diagnosis.subject] : nullptr;
-    std::string step;
-    switch (diagnosis.verdict) {
-        case Verdict::Works:
-            step =
-                "Повторите запись. Если она снова не удастся, проверьте разъём шнура у "
-                "контроллера и питание контроллера.";
-            break;
-        case Verdict::Busy:
-            step = "Закройте программы, которые могут держать " + SanitiseText(device->port) +
-                   " (терминалы, программы прошивки, другие конфигураторы), и повторите запись. "
-                   "Если не поможет, перезагрузите компьютер.";
-            break;
-        case Verdict::PickedBroken: {
-            const DriverState state = StateOfDriver(*device);
-            step = state == DriverState::Working || state == DriverState::Unread
-                       ? kReinstall
-                       : StepForDriver(*device);
-            break;
-        }
-        case Verdict::PickedUnchecked:
-            step =
-                "Повторите запись. Если конфигуратор сообщит, что порт занят или шнур "
-                "неисправен, проверьте в Диспетчере устройств, что за устройство " +
-                diagnosis.takenPort + ".";
-            break;
-        case Verdict::CableNotWorking:
-            step = StepForDriver(*device);
-            break;
-        case Verdict::WrongAdapter:
-            step =
-                "Возьмите шнур контроллера на чипе Prolific PL2303 или CH340 и вставьте его "
-                "вместо этого переходника.";
-            break;
-        case Verdict::UnidentifiedUsb:
-            step = kReplugElsewhere;
-            break;
-        case Verdict::OnlyRemembered:
-            step =
-                "Вставьте шнур в разъём USB, подождите 10 секунд, пока Windows его подключит, и "
+// One row per verdict: its ИТОГ line and its ЧТО СДЕЛАТЬ line.
+struct VerdictWords {
+    Verdict verdict;
+    std::string (*summary)(const Subject&);
+    std::string (*step)(const Subject&);
+};
+
+const VerdictWords kVerdictWords[] = {
+    {Verdict::Works,
+     [](const Subject& s) {
+         return "Шнур " + CableOn(*s.device) + " работает: порт открывается и свободен.";
+     },
+     [](const Subject&) -> std::string {
+         return "Повторите запись. Если она снова не удастся, проверьте, что шнур плотно вставлен "
+                "в "
+                "разъём контроллера и что контроллер включён.";
+     }},
+    {Verdict::Busy,
+     [](const Subject& s) {
+         return "Шнур " + CableOn(*s.device) + " найден, но его порт занят другой программой.";
+     },
+     [](const Subject& s) {
+         return "Закройте программы, которые могут работать с " + OneLineText(s.device->port) +
+                ": терминалы, программы для прошивки, другие конфигураторы, вторую копию "
+                "Taktor.exe. Затем повторите запись. Если не поможет, перезагрузите компьютер.";
+     }},
+    {Verdict::PickedBroken,
+     [](const Subject& s) {
+         const std::string why =
+             DriverWorksOrUnread(*s.device) ? OpenTrouble(*s.device) : StateWords(*s.device);
+         return "Конфигуратор возьмёт шнур " + CableOn(*s.device) +
+                ", но шнур не работает: " + why + ".";
+     },
+     [](const Subject& s) {
+         return DriverWorksOrUnread(*s.device) ? Reinstall() : StepForDriver(*s.device);
+     }},
+    {Verdict::PickedUnchecked,
+     [](const Subject& s) {
+         return "Конфигуратор возьмёт порт " + s.diagnosis.takenPort +
+                ": он назван как шнур контроллера, но это не USB-переходник, поэтому порт не "
+                "проверялся.";
+     },
+     [](const Subject& s) {
+         return "Повторите запись. Если конфигуратор сообщит, что порт занят или шнур "
+                "неисправен, откройте Диспетчер устройств, раздел «Порты (COM и LPT)», и "
+                "посмотрите, какое устройство назначено на " +
+                s.diagnosis.takenPort + ".";
+     }},
+    {Verdict::CableNotWorking,
+     [](const Subject& s) {
+         const std::string why = !DriverWorksOrUnread(*s.device) ? StateWords(*s.device)
+                                 : HasPort(*s.device) ? "его порт не попадает в список портов"
+                                                      : "у него нет COM-порта";
+         return "Шнур " + AdapterName(*s.device) + " подключён, но не работает: " + why + ".";
+     },
+     [](const Subject& s) { return StepForDriver(*s.device); }},
+    {Verdict::WrongAdapter,
+     [](const Subject& s) {
+         return "Подключён не шнур контроллера, а другой переходник: " + AdapterName(*s.device) +
+                " (USB " + Hex4(s.device->usb->vendor) + ":" + Hex4(s.device->usb->product) +
+                "). Конфигуратор работает только со шнурами на чипах Prolific PL2303 и CH340.";
+     },
+     [](const Subject&) -> std::string {
+         return "Выньте этот переходник и вставьте вместо него шнур контроллера на чипе "
+                "Prolific PL2303 или CH340.";
+     }},
+    {Verdict::UnidentifiedUsb,
+     [](const Subject&) -> std::string {
+         return "Подключено USB-устройство, которое Windows не смогла опознать (код 43): скорее "
+                "всего, плохой контакт или неисправный шнур.";
+     },
+     [](const Subject&) -> std::string { return kReplugElsewhere; }},
+    {Verdict::OnlyRemembered,
+     [](const Subject& s) {
+         const std::optional<LocalTime> seen = LastSeen(*s.device);
+         return "Шнур " + AdapterName(*s.device) + " сейчас не подключён; " +
+                (seen ? "последний раз он был подключён " + FormatLocalTime(*seen)
+                      : std::string("дата последнего подключения неизвестна")) +
+                ".";
+     },
+     [](const Subject&) -> std::string {
+         return "Вставьте шнур в разъём USB, подождите 10 секунд, пока Windows его настроит, и "
                 "повторите запись.";
-            break;
-        case Verdict::NothingFound:
-            step =
-                "Вставьте шнур в другой разъём USB прямо на компьютере, без разветвителя. "
-                "Проверьте, что это шнур контроллера, а не шнур только для зарядки. Затем "
-                "проверьте шнур ещё раз.";
-            break;
+     }},
+    {Verdict::NothingFound,
+     [](const Subject&) -> std::string {
+         return "Компьютер не видит ни шнура контроллера, ни другого USB-переходника на "
+                "COM-порт.";
+     },
+     [](const Subject&) -> std::string {
+         return "Вставьте шнур в другой разъём USB прямо на компьютере, без разветвителя, "
+                "подождите 10 секунд и запустите проверку ещё раз. Если шнур так и не появится, "
+                "он неисправен или это не шнур контроллера.";
+     }},
+};
+
+const VerdictWords& WordsFor(Verdict verdict) {
+    for (const VerdictWords& words : kVerdictWords) {
+        if (words.verdict == verdict) {
+            return words;
+        }
     }
-    if (diagnosis.connectedCables > 1) {
-        std::string extra = "Подключено шнуров: " + std::to_string(diagnosis.connectedCables) +
-                            ". Отключите лишний, оставьте только шнур контроллера";
-        extra += diagnosis.takenPort.empty()
-                     ? ". "
-                     : " (конфигуратор возьмёт " + diagnosis.takenPort + "). ";
-        step = extra + step;
+    return kVerdictWords[std::size(kVerdictWords) - 1];
+}
+
+std::string StepWithExtraCables(const Subject& subject, std::string step) {
+    const Diagnosis& diagnosis = subject.diagnosis;
+    if (diagnosis.connectedCables <= 1) {
+        return step;
     }
-    return step;
+    std::string extra = "Подключено несколько шнуров (" +
+                        std::to_string(diagnosis.connectedCables) +
+                        "): выньте лишние, оставьте только шнур контроллера";
+    if (!diagnosis.takenPort.empty()) {
+        extra += "; сейчас конфигуратор возьмёт " + diagnosis.takenPort;
+    }
+    return extra + ". " + step;
 }
 
 void DescribeAdapter(std::string& out, std::size_t number, const DeviceRecord& device) {
     const std::string indent = "   ";
-    out += std::to_string(number) + ". " + ChipName(device);
+    out += std::to_string(number) + ". " + AdapterName(device);
     const std::string family = LikelyFamily(device);
     if (!family.empty()) {
         out += ", " + family;
@@ -341,23 +384,27 @@ void DescribeAdapter(std::string& out, std::size_t number, const DeviceRecord& d
         }
         out += '\n';
     }
-    const std::string description = SanitiseText(device.description);
-    if (!description.empty()) {
-        out += indent + "Название в системе: «" + description + "»\n";
+    const std::string description = OneLineText(device.description);
+    const std::string friendly = OneLineText(device.friendlyName);
+    const std::string shown = friendly.empty() ? description : friendly;
+    if (!shown.empty()) {
+        out += indent + "Название в Диспетчере устройств: «" + shown + "»\n";
     }
-    const std::string product = SanitiseText(device.busDescription);
-    if (!product.empty() && product != description) {
-        out += indent + "Название от устройства: «" + product + "»\n";
+    const std::string product = OneLineText(device.busDescription);
+    if (!product.empty() && product != description && product != shown) {
+        out += indent + "Устройство называет себя: «" + product + "»\n";
     }
     const std::optional<bool> connected = IsConnected(device);
     if (connected == false) {
-        const std::optional<std::uint64_t> seen = LastSeen(device);
-        out += indent + "Сейчас не подключён; последний раз был подключён " +
-               (seen ? FormatLocalTime(*seen) : std::string("неизвестно когда")) + '\n';
+        const std::optional<LocalTime> seen = LastSeen(device);
+        out += indent + "Сейчас не подключён; " +
+               (seen ? "последний раз был подключён " + FormatLocalTime(*seen)
+                     : std::string("дата последнего подключения неизвестна")) +
+               '\n';
     } else if (connected == true) {
         out += indent + "Подключён сейчас";
         if (device.lastArrival) {
-            out += " (с " + FormatLocalTime(*device.lastArrival) + ")";
+            out += ", с " + FormatLocalTime(*device.lastArrival);
         }
         out += '\n';
     } else {
@@ -365,7 +412,7 @@ void DescribeAdapter(std::string& out, std::size_t number, const DeviceRecord& d
     }
     out += indent + "Драйвер: " + DriverWords(device) + '\n';
     out += indent + "COM-порт: ";
-    out += HasPort(device) ? SanitiseText(device.port) + " — " + OpenWords(device) : "нет";
+    out += HasPort(device) ? OneLineText(device.port) + " — " + OpenWords(device) : "нет";
     out += '\n';
 }
 
@@ -374,7 +421,7 @@ void DescribeAdapter(std::string& out, std::size_t number, const DeviceRecord& d
 Diagnosis Diagnose(const std::vector<DeviceRecord>& devices) {
     Diagnosis diagnosis;
     diagnosis.list = FormatPortList(ListedPorts(devices));
-    diagnosis.takenPort = taktor::Utf8FromText(taktor::ScanPortList(diagnosis.list));
+    diagnosis.takenPort = TakenPort(diagnosis.list);
 
     std::vector<std::size_t> remembered;
     for (std::size_t k = 0; k < devices.size(); ++k) {
@@ -388,7 +435,8 @@ Diagnosis Diagnose(const std::vector<DeviceRecord>& devices) {
         }
     }
     std::stable_sort(remembered.begin(), remembered.end(), [&](std::size_t a, std::size_t b) {
-        return LastSeen(devices[a]).value_or(0) > LastSeen(devices[b]).value_or(0);
+        return LastSeen(devices[b]).value_or(LocalTime{}) <
+               LastSeen(devices[a]).value_or(LocalTime{});
     });
     if (remembered.size() > kRememberedShown) {
         diagnosis.rememberedLeftOut = remembered.size() - kRememberedShown;
@@ -448,9 +496,20 @@ Diagnosis Diagnose(const std::vector<DeviceRecord>& devices) {
     return diagnosis;
 }
 
+std::optional<std::size_t> PortToTestOpen(const std::vector<DeviceRecord>& devices) {
+    const std::optional<std::size_t> taken =
+        TakenDevice(devices, TakenPort(FormatPortList(ListedPorts(devices))));
+    if (!taken || !devices[*taken].usb) {
+        return std::nullopt;
+    }
+    return taken;
+}
+
 std::string ReportSummary(const std::vector<DeviceRecord>& devices, const Diagnosis& diagnosis) {
-    return "ИТОГ: " + VerdictText(devices, diagnosis) +
-           "\nЧТО СДЕЛАТЬ: " + StepText(devices, diagnosis) + "\n";
+    const Subject subject{diagnosis.subject ? &devices[*diagnosis.subject] : nullptr, diagnosis};
+    const VerdictWords& words = WordsFor(diagnosis.verdict);
+    return "ИТОГ: " + words.summary(subject) +
+           "\nЧТО СДЕЛАТЬ: " + StepWithExtraCables(subject, words.step(subject)) + "\n";
 }
 
 std::string FormatReport(const std::vector<DeviceRecord>& devices, const Diagnosis& diagnosis,
@@ -459,8 +518,8 @@ std::string FormatReport(const std::vector<DeviceRecord>& devices, const Diagnos
     out += "Составлен " + FormatLocalTime(context.madeAt) + ".\n";
     if (!context.complete) {
         out +=
-            "Внимание: Windows не перечислила устройства до конца за отведённое время, "
-            "сведения могут быть неполными.\n";
+            "Внимание: Windows слишком долго выдавала список устройств, и проверка его не "
+            "дождалась; сведения могут быть неполными.\n";
     }
     out += '\n';
     out += ReportSummary(devices, diagnosis);
@@ -472,14 +531,14 @@ std::string FormatReport(const std::vector<DeviceRecord>& devices, const Diagnos
         DescribeAdapter(out, n + 1, devices[diagnosis.shown[n]]);
     }
     if (diagnosis.rememberedLeftOut > 0) {
-        out += "Ещё отключённых и не показанных, более старых: " +
+        out += "Не показаны более старые переходники, которые сейчас не подключены: " +
                std::to_string(diagnosis.rememberedLeftOut) + ".\n";
     }
     out += "\nКОНФИГУРАТОР ВОЗЬМЁТ: ";
     out += diagnosis.takenPort.empty()
-               ? "ничего; он сообщит, что система не обнаружила соединительный шнур.\n"
+               ? "ничего; он сообщит «Система не обнаружила соединительный шнур».\n"
                : diagnosis.takenPort + "\n";
-    out += "Список портов для него (listport.txt), как его запишет Kanalyst:\n";
+    out += "Список портов, который Kanalyst запишет для конфигуратора в listport.txt:\n";
     if (diagnosis.list.empty()) {
         out += "   (пусто)\n";
     }
@@ -503,23 +562,9 @@ std::string ReportFileBytes(const std::string& text) {
     return bytes;
 }
 
-std::string FormatLocalTime(std::uint64_t ticks) {
-    const std::uint64_t minutes = ticks / 600000000u;
-    // Days since 1970-01-01 (1601 lies 134774 days before), then the civil date.
-    long days = static_cast<long>(minutes / 1440) - 134774;
-    const long minuteOfDay = static_cast<long>(minutes % 1440);
-    days += 719468;
-    const long era = (days >= 0 ? days : days - 146096) / 146097;
-    const long dayOfEra = days - era * 146097;
-    const long yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const long monthIndex = (5 * dayOfYear + 2) / 153;
-    const long day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-    const long month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-    const long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    return TwoDigits(day) + "." + TwoDigits(month) + "." + std::to_string(year) + " " +
-           TwoDigits(minuteOfDay / 60) + ":" + TwoDigits(minuteOfDay % 60);
+std::string FormatLocalTime(const LocalTime& time) {
+    return TwoDigits(time.day) + "." + TwoDigits(time.month) + "." + std::to_string(time.year) +
+           " " + TwoDigits(time.hour) + ":" + TwoDigits(time.minute);
 }
 
 }  // namespace kanalyst

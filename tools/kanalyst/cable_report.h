@@ -43,12 +43,19 @@ struct Diagnosis {
 };
 
 // The list is made by the code that writes listport.txt and read by the configurator's own
-// scan, so that "КОНФИГУРАТОР ВОЗЬМЁТ" matches what it will do.
+// scan, so that "КОНФИГУРАТОР ВОЗЬМЁТ" matches what it will do. The verdict on the port the
+// configurator takes reads the outcome of its test open.
 Diagnosis Diagnose(const std::vector<DeviceRecord>& devices);
 
+// The one device whose port the report test-opens: the one the configurator would take, when
+// it sits on USB. Most USB-serial drivers raise DTR and RTS on open and drop them on close,
+// which resets a board with DTR auto-reset (a 3D printer, a CNC machine, another controller) in
+// the middle of its work, so no other port is touched.
+std::optional<std::size_t> PortToTestOpen(const std::vector<DeviceRecord>& devices);
+
 struct ReportContext {
-    std::uint64_t madeAt = 0;  // local time, 100 ns units since 1601
-    bool complete = true;      // false: the enumeration ran out of time
+    LocalTime madeAt;
+    bool complete = true;  // false: the enumeration ran out of time
 };
 
 // The report as UTF-8 lines, each ending in LF.
@@ -62,7 +69,7 @@ std::string ReportSummary(const std::vector<DeviceRecord>& devices, const Diagno
 // The file as every Notepad shows it right: a UTF-8 byte-order mark and CR LF line ends.
 std::string ReportFileBytes(const std::string& text);
 
-// "14.03.2025 10:22" for a time in 100 ns units since 1601.
-std::string FormatLocalTime(std::uint64_t ticks);
+// "14.03.2025 10:22".
+std::string FormatLocalTime(const LocalTime& time);
 
 }  // namespace kanalyst

@@ -1,11 +1,14 @@
 #include "tools/kanalyst/device_record.h"
 
+#include <tuple>
+
 namespace kanalyst {
 namespace {
 
 // CM_Get_DevNode_Status: return codes and status bits.
 constexpr std::uint32_t kNodeAnswered = 0x00;     // CR_SUCCESS
 constexpr std::uint32_t kNoSuchNode = 0x0D;       // CR_NO_SUCH_DEVNODE
+constexpr std::uint32_t kNodeStarted = 0x08;      // DN_STARTED
 constexpr std::uint32_t kNodeHasProblem = 0x400;  // DN_HAS_PROBLEM
 
 // The config flags of a device's registry entry.
@@ -22,7 +25,7 @@ struct ProblemText {
 };
 
 constexpr ProblemText kProblemTexts[] = {
-    {1, "устройство не настроено, драйвер не подобран"},
+    {1, "устройство настроено неправильно"},
     {3, "драйвер повреждён, или системе не хватает памяти"},
     {10, "запуск этого устройства невозможен"},
     {12, "устройству не хватает свободных ресурсов"},
@@ -30,12 +33,12 @@ constexpr ProblemText kProblemTexts[] = {
     {18, "драйверы устройства нужно установить заново"},
     {19, "сведения о настройке устройства в реестре повреждены"},
     {21, "Windows удаляет это устройство"},
-    {22, "устройство отключено"},
+    {22, "устройство выключено в Диспетчере устройств"},
     {24, "устройство отсутствует или работает неправильно"},
     {28, "драйверы для устройства не установлены"},
-    {29, "устройство отключено: встроенное ПО не дало ему ресурсов"},
+    {29, "устройство выключено: встроенное ПО компьютера не дало ему ресурсов"},
     {31, "Windows не удаётся загрузить драйверы устройства"},
-    {32, "служба драйвера отключена"},
+    {32, "запуск службы драйвера запрещён"},
     {37, "драйвер устройства не запустился"},
     {39, "драйвер устройства повреждён или отсутствует"},
     {43, "Windows остановила устройство: оно сообщило о неполадке"},
@@ -45,70 +48,61 @@ constexpr ProblemText kProblemTexts[] = {
     {52, "не удаётся проверить цифровую подпись драйвера"},
 };
 
-struct ForeignAdapter {
-    std::uint16_t vendor;
-    std::uint16_t product;
-    const char* chip;
+// PL2303 chips under product id 2303 tell their family by their revision (bcdDevice), as
+// Prolific's data sheets give it; clones copy it too.
+struct ChipFamily {
+    std::uint16_t revision;
+    const char* family;
 };
 
-// USB-serial adapters that are common in the field and that the configurator does not use.
-constexpr ForeignAdapter kForeignAdapters[] = {
-    {0x0403, 0x6001, "FTDI FT232R"},         {0x0403, 0x6010, "FTDI FT2232"},
-    {0x0403, 0x6011, "FTDI FT4232"},         {0x0403, 0x6014, "FTDI FT232H"},
-    {0x0403, 0x6015, "FTDI FT230X/FT231X"},  {0x10c4, 0xea60, "Silicon Labs CP2102/CP2104"},
-    {0x10c4, 0xea70, "Silicon Labs CP2105"}, {0x10c4, 0xea71, "Silicon Labs CP2108"},
-    {0x1a86, 0x55d3, "WCH CH343"},           {0x1a86, 0x55d4, "WCH CH9102"},
-    {0x0557, 0x2008, "ATEN UC-232A"},
+constexpr ChipFamily kPl2303Families[] = {
+    {0x0300, "вероятно PL2303HXA или PL2303XA (сняты с производства) либо PL2303TA"},
+    {0x0400, "вероятно PL2303HXD, PL2303EA, PL2303RA или PL2303SA"},
+    {0x0500, "вероятно PL2303TB"},
 };
 
-struct ChipByProduct {
-    std::uint16_t vendor;
-    std::uint16_t product;
-    const char* chip;
+// Prolific's newer drivers rename a chip they refuse to work with; the phrases are in English in
+// every language of Windows, and the chip may show any problem code, none included.
+constexpr const char* kProlificRefusals[] = {
+    "PHASED OUT",  // "PL2303HXA PHASED OUT SINCE 2012. PLEASE CONTACT..."
+    "CONTACT YOUR SUPPLIER",
+    "PLEASE INSTALL CORRESPONDING",  // "...PL2303 DRIVER TO SUPPORT WINDOWS 11 AND FURTHER OS"
+    "THIS IS NOT PROLIFIC PL2303",   // a chip the driver takes for a counterfeit
+    "NOT SUPPORT WINDOWS",           // "PL2303TA DO NOT SUPPORT WINDOWS 11 OR LATER"
 };
-
-constexpr ChipByProduct kCableChips[] = {
-    {0x067b, 0x2303, "Prolific PL2303"},
-    {0x067b, 0x2304, "Prolific PL2303TB"},
-    {0x067b, 0x23a3, "Prolific PL2303GC"},
-    {0x067b, 0x23b3, "Prolific PL2303GB"},
-    {0x067b, 0x23c3, "Prolific PL2303GT"},
-    {0x067b, 0x23d3, "Prolific PL2303GL"},
-    {0x067b, 0x23e3, "Prolific PL2303GE"},
-    {0x067b, 0x23f3, "Prolific PL2303GS"},
-    {0x1a86, 0x5523, "CH341"},
-    {0x4348, 0x5523, "CH341"},
-};
-
-const ForeignAdapter* FindForeign(const UsbId& id) {
-    for (const ForeignAdapter& known : kForeignAdapters) {
-        if (known.vendor == id.vendor && known.product == id.product) {
-            return &known;
-        }
-    }
-    return nullptr;
-}
 
 bool StartsWith(const std::string& text, const std::string& start) {
     return text.compare(0, start.size(), start) == 0;
 }
 
-// Prolific's newer drivers rename a chip they refuse to work with ("PL2303HXA PHASED OUT SINCE
-// 2012. PLEASE CONTACT YOUR SUPPLIER."); these phrases are in English in every language.
 bool SaysProlificRefuses(const DeviceRecord& device) {
-    for (const std::string* text : {&device.description, &device.busDescription}) {
+    if (!device.usb || device.usb->vendor != kProlificVendor) {
+        return false;
+    }
+    for (const std::string* text :
+         {&device.friendlyName, &device.description, &device.busDescription}) {
         const std::string upper = UpperCaseAscii(*text);
-        if (upper.find("PHASED OUT") != std::string::npos ||
-            upper.find("CONTACT YOUR SUPPLIER") != std::string::npos) {
-            return true;
+        for (const char* phrase : kProlificRefusals) {
+            if (upper.find(phrase) != std::string::npos) {
+                return true;
+            }
         }
     }
     return false;
 }
 
+bool HasNoDriver(const DeviceRecord& device) {
+    return device.service.empty() && device.setupClass.empty();  // under "Other devices"
+}
+
 }  // namespace
 
-std::optional<std::uint32_t> ProblemCode(const DeviceRecord& device) {
+bool operator<(const LocalTime& a, const LocalTime& b) {
+    return std::tie(a.year, a.month, a.day, a.hour, a.minute) <
+           std::tie(b.year, b.month, b.day, b.hour, b.minute);
+}
+
+std::optional<std::uint32_t> ReportedProblem(const DeviceRecord& device) {
     if (device.problemProperty) {
         return device.problemProperty;
     }
@@ -120,6 +114,13 @@ std::optional<std::uint32_t> ProblemCode(const DeviceRecord& device) {
         if (node.problem != NodeStatus::kNotWritten) {
             return node.problem;
         }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> ProblemCode(const DeviceRecord& device) {
+    if (const std::optional<std::uint32_t> reported = ReportedProblem(device)) {
+        return reported;
     }
     if (device.configFlags) {
         if (*device.configFlags & kConfigDisabled) {
@@ -133,6 +134,13 @@ std::optional<std::uint32_t> ProblemCode(const DeviceRecord& device) {
         }
     }
     return std::nullopt;
+}
+
+std::optional<bool> IsStarted(const DeviceRecord& device) {
+    if (device.node.result != kNodeAnswered || device.node.status == NodeStatus::kNotWritten) {
+        return std::nullopt;
+    }
+    return (device.node.status & kNodeStarted) != 0;
 }
 
 std::optional<bool> IsConnected(const DeviceRecord& device) {
@@ -152,35 +160,35 @@ std::optional<bool> IsConnected(const DeviceRecord& device) {
 }
 
 DriverState StateOfDriver(const DeviceRecord& device) {
+    if (SaysProlificRefuses(device)) {
+        return DriverState::ProlificRefused;
+    }
     const std::optional<std::uint32_t> problem = ProblemCode(device);
-    if (problem && *problem != kProblemPhantom) {
-        switch (*problem) {
-            case 0:
-                return DriverState::Working;
-            case kProblemNotConfigured:
-            case kProblemFailedInstall:
-                return DriverState::NoDriver;
-            case kProblemFailedStart:
-                return device.usb && device.usb->vendor == kProlificVendor &&
-                               SaysProlificRefuses(device)
-                           ? DriverState::ProlificRefused
-                           : DriverState::StartFailed;
-            case kProblemDisabled:
-                return DriverState::Disabled;
-            case kProblemFailedPostStart:
-                return DriverState::DeviceFailed;
-            case kProblemNeedRestart:
-                return DriverState::NeedsRestart;
-            case kProblemUnsignedDriver:
-                return DriverState::Unsigned;
-            default:
-                return DriverState::OtherProblem;
-        }
+    if (IsConnected(device) == false || problem == kProblemPhantom) {
+        return HasNoDriver(device) ? DriverState::NoDriver : DriverState::Absent;
     }
-    if (device.service.empty() && device.setupClass.empty()) {
-        return DriverState::NoDriver;  // listed under "Other devices"
+    if (!problem) {
+        return HasNoDriver(device) ? DriverState::NoDriver : DriverState::Unread;
     }
-    return DriverState::Unread;
+    switch (*problem) {
+        case 0:
+            return DriverState::Working;
+        case kProblemNotConfigured:
+        case kProblemFailedInstall:
+            return DriverState::NoDriver;
+        case kProblemFailedStart:
+            return DriverState::StartFailed;
+        case kProblemDisabled:
+            return DriverState::Disabled;
+        case kProblemFailedPostStart:
+            return DriverState::DeviceFailed;
+        case kProblemNeedRestart:
+            return DriverState::NeedsRestart;
+        case kProblemUnsignedDriver:
+            return DriverState::Unsigned;
+        default:
+            return DriverState::OtherProblem;
+    }
 }
 
 std::string ProblemWords(std::uint32_t code) {
@@ -194,8 +202,10 @@ std::string ProblemWords(std::uint32_t code) {
 }
 
 AdapterKind KindOfAdapter(const DeviceRecord& device) {
-    if (device.usb && RecogniseCable(*device.usb) != Cable::Unknown) {
-        return AdapterKind::Cable;
+    if (device.usb) {
+        if (const KnownAdapter* known = FindKnownAdapter(*device.usb)) {
+            return known->cable != Cable::Unknown ? AdapterKind::Cable : AdapterKind::Foreign;
+        }
     }
     // A device whose descriptor could not be read gets made-up ids of vendor 0000.
     if (ProblemCode(device) == kProblemFailedPostStart &&
@@ -203,50 +213,33 @@ AdapterKind KindOfAdapter(const DeviceRecord& device) {
         (!device.usb || device.usb->vendor == 0)) {
         return AdapterKind::Unidentified;
     }
-    if (device.usb && device.usb->vendor != 0 &&
-        (FindForeign(*device.usb) != nullptr || IsPortsClass(device))) {
+    if (IsPortsClass(device) && device.usb && device.usb->vendor != 0 && device.removable == true) {
         return AdapterKind::Foreign;
     }
     return AdapterKind::None;
 }
 
-std::string ChipName(const DeviceRecord& device) {
+std::string AdapterName(const DeviceRecord& device) {
     if (!device.usb || device.usb->vendor == 0) {
         return "неопознанное USB-устройство";
     }
-    const UsbId& id = *device.usb;
-    for (const ChipByProduct& known : kCableChips) {
-        if (known.vendor == id.vendor && known.product == id.product) {
-            return known.chip;
-        }
+    if (const KnownAdapter* known = FindKnownAdapter(*device.usb)) {
+        return known->chip;
     }
-    if (RecogniseCable(id) == Cable::Ch340) {
-        return "CH340";
-    }
-    if (const ForeignAdapter* foreign = FindForeign(id)) {
-        return foreign->chip;
-    }
-    return "переходник неизвестного типа";
+    const std::string description = OneLineText(device.description);
+    return description.empty() ? "USB-устройство неизвестного типа"
+                               : "USB-устройство «" + description + "»";
 }
 
 std::string LikelyFamily(const DeviceRecord& device) {
-    // The chip's revision (bcdDevice), from Prolific's data sheets; clones copy it too.
     if (!device.usb || device.usb->vendor != kProlificVendor || device.usb->product != 0x2303 ||
         !device.revision) {
         return std::string();
     }
-    const std::uint16_t revision = *device.revision;
-    if (revision < 0x0300) {
-        return "вероятно ранний PL2303H или PL2303X (снят с производства)";
-    }
-    if (revision == 0x0300) {
-        return "вероятно PL2303HXA или PL2303XA (сняты с производства) либо PL2303TA";
-    }
-    if (revision == 0x0400) {
-        return "вероятно PL2303HXD, PL2303EA, PL2303RA или PL2303SA";
-    }
-    if (revision == 0x0500) {
-        return "вероятно PL2303TB";
+    for (const ChipFamily& known : kPl2303Families) {
+        if (known.revision == *device.revision) {
+            return known.family;
+        }
     }
     return std::string();
 }
@@ -256,12 +249,12 @@ bool IsPortsClass(const DeviceRecord& device) {
 }
 
 bool IsListed(const DeviceRecord& device) {
-    if (!IsPortsClass(device) || SanitiseText(device.port).empty() ||
-        StartsWith(UpperCaseAscii(device.port), "LPT")) {
+    if (!IsPortsClass(device) || SanitiseText(device.port).empty() || IsPrinterPort(device.port) ||
+        IsConnected(device) == false) {
         return false;
     }
-    const std::optional<std::uint32_t> problem = ProblemCode(device);
-    return IsConnected(device) != false && (!problem || *problem == 0);
+    const std::optional<std::uint32_t> problem = ReportedProblem(device);
+    return !problem || *problem == 0 || IsStarted(device) == true;
 }
 
 std::vector<PortRecord> ListedPorts(const std::vector<DeviceRecord>& devices) {

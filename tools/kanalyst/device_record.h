@@ -25,7 +25,7 @@ struct NodeStatus {
 
 // The outcome of opening a device's port once, as a program would.
 enum class PortOpen {
-    NotTried,  // not a connected USB port, or no port at all
+    NotTried,  // not the port the configurator would take, or no port at all
     Free,      // it opened, so no other program holds it
     Busy,      // access denied, also after a second try: another program holds it
     Missing,   // no such port in the system
@@ -33,9 +33,21 @@ enum class PortOpen {
     NoAnswer,  // the open did not return within the time limit
 };
 
+// A local date and time to the minute.
+struct LocalTime {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+};
+
+bool operator<(const LocalTime& a, const LocalTime& b);
+
 struct DeviceRecord {
     std::string instanceId;      // USB\VID_1A86&PID_7523\5&2B3C7D0&0&2
     std::string description;     // the device description, from the driver or the device
+    std::string friendlyName;    // the name Device Manager shows, often with "(COM5)" at the end
     std::string busDescription;  // the product string the USB device reports about itself
     std::optional<UsbId> usb;
     std::optional<std::uint16_t> revision;  // REV_xxxx of the hardware ids
@@ -44,12 +56,15 @@ struct DeviceRecord {
     std::string driverVersion;
     std::string port;  // PortName (COM3); empty when the device has none
     std::optional<std::uint32_t> configFlags;
-    // Read as device properties.
+    // Windows may let the device be unplugged (CM_DEVCAP_REMOVABLE of the device or, for a
+    // function of a composite device, of the USB device itself). Built-in devices say no.
+    std::optional<bool> removable;
+    // Read as device properties; Windows 7 has neither presence nor the two dates.
     std::optional<std::uint32_t> problemProperty;
     std::optional<bool> presentProperty;
-    std::optional<std::uint64_t> lastArrival;  // local time, 100 ns units since 1601
-    std::optional<std::uint64_t> lastRemoval;
-    // The fallback for problem and presence.
+    std::optional<LocalTime> lastArrival;
+    std::optional<LocalTime> lastRemoval;
+    // The fallback for problem and presence, and the only source of "started".
     NodeStatus node;
     // The test open of its port.
     PortOpen open = PortOpen::NotTried;
@@ -66,10 +81,17 @@ inline constexpr std::uint32_t kProblemFailedPostStart = 43;
 inline constexpr std::uint32_t kProblemPhantom = 45;
 inline constexpr std::uint32_t kProblemUnsignedDriver = 52;
 
-// The device's problem code: the property when it was read, else the node status when it was
-// really written, else a disabled or failed installation in the config flags; nothing when none
-// of them tells. 0 means the device works.
+// The problem code Windows reports for the device now: the property when it was read, else the
+// node status when it was really written; nothing when neither tells. 0 means no problem.
+std::optional<std::uint32_t> ReportedProblem(const DeviceRecord& device);
+
+// ReportedProblem, else a disabled or failed installation in the config flags, which may be
+// stale: good enough to explain a device, never to hide its port.
 std::optional<std::uint32_t> ProblemCode(const DeviceRecord& device);
+
+// Whether its driver has started the device (DN_STARTED of the node status); nothing when the
+// node status tells nothing.
+std::optional<bool> IsStarted(const DeviceRecord& device);
 
 // Whether the device is connected now: the property, else code 45 ("not connected"), else the
 // node status (written: yes; no such node: no); nothing when none of them tells.
@@ -78,18 +100,19 @@ std::optional<bool> IsConnected(const DeviceRecord& device);
 enum class DriverState {
     Working,          // no problem code
     NoDriver,         // code 28 or 1, or no driver and no setup class at all
-    ProlificRefused,  // code 10 on a Prolific chip whose driver says it refuses it
+    ProlificRefused,  // a Prolific chip whose name says that its driver refuses it, any code
     StartFailed,      // code 10
     Disabled,         // code 22
     DeviceFailed,     // code 43
     NeedsRestart,     // code 14
     Unsigned,         // code 52
     OtherProblem,     // any other code
-    Unread,           // the state could not be read, or the device is not connected
+    Unread,           // connected, but the state could not be read
+    Absent,           // not connected: the driver is installed, its state means nothing now
 };
 
-// From the problem code, the vendor, the descriptions (for Prolific's refusal only), the setup
-// class and the service.
+// From presence, the problem code, the vendor, the names (for Prolific's refusal only), the
+// setup class and the service.
 DriverState StateOfDriver(const DeviceRecord& device);
 
 // The problem code in Russian words as Device Manager states it, with the code: "драйверы для
@@ -103,22 +126,26 @@ enum class AdapterKind {
     Unidentified,  // a USB device Windows could not identify (code 43, no ids of its own)
 };
 
-// Classified by ids, setup class and problem code, never by description.
+// Classified by ids, setup class, problem code and whether it can be unplugged, never by
+// description: a COM port on an unknown USB device counts as an adapter only when it is
+// removable, so that a GPS receiver or modem built into the laptop is never blamed.
 AdapterKind KindOfAdapter(const DeviceRecord& device);
 
-// The chip by its USB ids: "CH340", "Prolific PL2303GT", "FTDI FT232R".
-std::string ChipName(const DeviceRecord& device);
+// What the device is: the chip by its USB ids ("CH340", "Prolific PL2303GT", "FTDI FT232R"),
+// else the device's own description.
+std::string AdapterName(const DeviceRecord& device);
 
-// For 067B:2303, the chip family its revision suggests ("вероятно PL2303HXD, ..."); otherwise
-// empty.
+// For 067B:2303, the chip family its revision suggests ("вероятно PL2303HXD, ..."), for the
+// revisions known from Prolific's data sheets only; otherwise empty.
 std::string LikelyFamily(const DeviceRecord& device);
 
 // Of the Ports (COM and LPT) setup class.
 bool IsPortsClass(const DeviceRecord& device);
 
 // True when the device's port goes into listport.txt: a Ports-class device with a port name that
-// is not a printer port, not known to be disconnected and not known to have a problem. When
-// presence or problem cannot be read, the port is listed.
+// is not a printer port and not known to be disconnected, unless Windows reports a problem for
+// it and has not started it (when the node status tells nothing, the problem alone decides).
+// The config flags alone never leave a port out.
 bool IsListed(const DeviceRecord& device);
 
 // The listed ports as list records, in device order.

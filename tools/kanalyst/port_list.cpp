@@ -10,23 +10,6 @@
 namespace kanalyst {
 namespace {
 
-struct KnownAdapter {
-    std::uint16_t vendor;
-    std::uint16_t product;
-    Cable cable;
-};
-
-// Prolific PL2303 in its generations, and the WCH CH340/CH341 with the ids it also ships under.
-constexpr KnownAdapter kKnownAdapters[] = {
-    {0x067b, 0x2303, Cable::Prolific}, {0x067b, 0x2304, Cable::Prolific},
-    {0x067b, 0x23a3, Cable::Prolific}, {0x067b, 0x23b3, Cable::Prolific},
-    {0x067b, 0x23c3, Cable::Prolific}, {0x067b, 0x23d3, Cable::Prolific},
-    {0x067b, 0x23e3, Cable::Prolific}, {0x067b, 0x23f3, Cable::Prolific},
-    {0x1a86, 0x7523, Cable::Ch340},    {0x1a86, 0x7522, Cable::Ch340},
-    {0x1a86, 0x5523, Cable::Ch340},    {0x4348, 0x5523, Cable::Ch340},
-    {0x9986, 0x7523, Cable::Ch340},    {0x2184, 0x0057, Cable::Ch340},
-};
-
 bool BreaksLine(char16_t c) {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
 }
@@ -88,15 +71,6 @@ std::optional<std::uint16_t> HexAfter(const std::string& upperId, const std::str
 
 }  // namespace
 
-Cable RecogniseCable(const UsbId& id) {
-    for (const KnownAdapter& known : kKnownAdapters) {
-        if (known.vendor == id.vendor && known.product == id.product) {
-            return known.cable;
-        }
-    }
-    return Cable::Unknown;
-}
-
 std::string CableDescription(Cable cable) {
     switch (cable) {
         case Cable::Prolific:
@@ -118,21 +92,16 @@ std::string UpperCaseAscii(std::string text) {
     return text;
 }
 
-std::string SanitiseText(const std::string& text) {
-    // Surrogate pairs pass through unchanged: no blank, bracket or control character is one.
+std::string OneLineText(const std::string& text) {
+    // Surrogate pairs pass through unchanged: no blank or control character is one.
     const taktor::Text decoded = taktor::TextFromUtf8(text);
     taktor::Text out;
     out.reserve(decoded.size());
     bool pendingBlank = false;
-    for (char16_t c : decoded) {
+    for (const char16_t c : decoded) {
         if (BreaksLine(c) || c == u' ') {
             pendingBlank = true;
             continue;
-        }
-        if (c == u'(') {
-            c = u'[';
-        } else if (c == u')') {
-            c = u']';
         }
         if (pendingBlank && !out.empty()) {
             out.push_back(u' ');
@@ -141,6 +110,17 @@ std::string SanitiseText(const std::string& text) {
         out.push_back(c);
     }
     return taktor::Utf8FromText(out);
+}
+
+std::string SanitiseText(const std::string& text) {
+    std::string line = OneLineText(text);
+    std::replace(line.begin(), line.end(), '(', '[');
+    std::replace(line.begin(), line.end(), ')', ']');
+    return line;
+}
+
+bool IsPrinterPort(const std::string& port) {
+    return UpperCaseAscii(OneLineText(port)).compare(0, 3, "LPT") == 0;
 }
 
 std::string FormatPortLine(const PortRecord& record) {

@@ -7,13 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace kanalyst {
+#include "tools/kanalyst/usb_adapters.h"
 
-// USB vendor and product id of the device behind a port.
-struct UsbId {
-    std::uint16_t vendor = 0;
-    std::uint16_t product = 0;
-};
+namespace kanalyst {
 
 // One serial port as the system reports it. Texts are UTF-8.
 struct PortRecord {
@@ -21,12 +17,6 @@ struct PortRecord {
     std::optional<UsbId> usb;  // when the port sits on a USB device with known ids
     std::string port;          // COM3 on Windows, /dev/ttyUSB0 on Linux
 };
-
-// The two cable adapters the configurator knows.
-enum class Cable { Unknown, Prolific, Ch340 };
-
-// The adapter a vendor:product pair belongs to.
-Cable RecogniseCable(const UsbId& id);
 
 // The description the configurator searches for (the cables of common/list_file.h, as UTF-8);
 // empty for an unknown adapter.
@@ -39,11 +29,17 @@ inline constexpr const char* kFallbackDescription = "SERIAL PORT";
 // Turkish rules a locale-aware mapping would turn "i" into a dotted capital and break the match.
 std::string UpperCaseAscii(std::string text);
 
-// Makes a text safe to stand in a list line: malformed UTF-8 becomes U+FFFD (one per malformed
-// sequence, as TextFromUtf8 decodes it), "(" and ")" become "[" and "]" (the reader takes the
-// port name from the first pair of round brackets), control characters and line or paragraph
-// separators become blanks, runs of blanks shrink to one, and blanks at either end go.
+// Makes a text one line: malformed UTF-8 becomes U+FFFD (one per malformed sequence, as
+// TextFromUtf8 decodes it), control characters and line or paragraph separators become blanks,
+// runs of blanks shrink to one, and blanks at either end go.
+std::string OneLineText(const std::string& text);
+
+// OneLineText, with "(" and ")" turned into "[" and "]" so that the text can stand in a list
+// line: the reader takes the port name from the first pair of round brackets.
 std::string SanitiseText(const std::string& text);
+
+// A printer port (LPT1...), which shares the Ports setup class with the serial ports.
+bool IsPrinterPort(const std::string& port);
 
 // The record's list line (FormatListLine), without a line end. The description is the cable's
 // canonical one for a recognised adapter, otherwise the sanitised description upper-cased.

@@ -1,6 +1,6 @@
-// Kanalyst.exe /report under Wine: each field situation registered as fake devices with injected
-// properties, and COM ports that open (COM21, the simulator's line), refuse as a busy port does
-// (COM22) or do not exist (COM23), as CTest's wrappers set them up.
+// Kanalyst.exe /report under Wine: each field situation and machine registered as fake devices
+// with injected properties, and COM ports that open (COM21, the simulator's line), refuse as a
+// busy port does (COM22) or do not exist (COM23), as CTest's wrappers set them up.
 #include "tests/win/kanalyst/fake_devices.h"
 #include "tests/win/kanalyst/tool_run.h"
 
@@ -50,19 +50,61 @@ FakeDevice Ch340WithoutDriver() {
     return device;
 }
 
-FakeDevice RefusedProlific() {
+// Windows 11: the current Prolific driver refuses a PL2303HXD and says so in the friendly name.
+FakeDevice RefusedHxd() {
     FakeDevice device = Prolific(L"KANALYSTR5", L"2303", L"COM23");
-    device.description = L"PL2303HXA PHASED OUT SINCE 2012. PLEASE CONTACT YOUR SUPPLIER.";
+    device.hardwareIds = L"USB\\VID_067B&PID_2303&REV_0400";
+    device.friendlyName =
+        L"PLEASE INSTALL CORRESPONDING PL2303 DRIVER TO SUPPORT WINDOWS 11 AND FURTHER OS. (COM23)";
     device.problemCode = 10;
-    device.driverVersion = L"3.9.6.2";
     return device;
 }
 
-FakeDevice Ft232r() {
+// Windows 7: no presence property, the problem code typed INT32; the cable disabled.
+FakeDevice Windows7DisabledCable() {
+    FakeDevice device = Prolific(L"KANALYSTR9", L"2303", L"COM22");
+    device.present.reset();
+    device.problemCode = 22;
+    device.problemAsInt32 = true;
+    return device;
+}
+
+FakeDevice RememberedCh340();
+
+// A rugged laptop: a GPS receiver and a modem NMEA port built in, COM ports that Windows cannot
+// unplug, and the cable unplugged.
+std::vector<FakeDevice> RuggedLaptop() {
+    FakeDevice gps =
+        FakePort(L"USB\\VID_1546&PID_01A7\\KANALYSTG1", L"u-blox 7 - GPS/GNSS Receiver",
+                 L"USB\\VID_1546&PID_01A7&REV_0100", L"COM21");
+    FakeDevice nmea =
+        FakePort(L"USB\\VID_1199&PID_9079&MI_02\\KANALYSTG2", L"Sierra Wireless NMEA Port",
+                 L"USB\\VID_1199&PID_9079&MI_02", L"COM22");
+    for (FakeDevice* device : {&gps, &nmea}) {
+        device->service = L"usbser";
+        device->capabilities = 0x80;  // CM_DEVCAP_SURPRISEREMOVALOK only
+        device->problemCode = 0;
+        device->present = true;
+    }
+    return {gps, nmea, RememberedCh340()};
+}
+
+FakeDevice BluetoothPort() {
     FakeDevice device =
-        FakePort(L"FTDIBUS\\VID_0403+PID_6001+KANALYSTR6A\\0000", L"USB Serial Port",
-                 L"FTDIBUS\\COMPORT&VID_0403&PID_6001", L"COM23");
-    device.service = L"FTSER2K";
+        FakePort(L"BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\KB1",
+                 L"Standard Serial over Bluetooth link", L"", L"COM22");
+    device.service = L"BTHMODEM";
+    device.problemCode = 0;
+    device.present = true;
+    return device;
+}
+
+// A board with its own USB serial port, plugged in: not in the adapter table, but removable.
+FakeDevice PluggedBoard() {
+    FakeDevice device = FakePort(L"USB\\VID_2341&PID_0043\\KANALYSTR6", L"USB Serial Device",
+                                 L"USB\\VID_2341&PID_0043&REV_0001", L"COM23");
+    device.service = L"usbser";
+    device.capabilities = 0x84;  // CM_DEVCAP_REMOVABLE, CM_DEVCAP_SURPRISEREMOVALOK
     device.problemCode = 0;
     device.present = true;
     return device;
@@ -80,7 +122,7 @@ FakeDevice UnknownUsbDevice() {
 }
 
 FakeDevice RememberedCh340() {
-    FakeDevice device = Ch340(L"KANALYSTR8", L"COM21");
+    FakeDevice device = Ch340(L"KANALYSTR8", L"COM23");
     device.problemCode.reset();
     device.present = false;
     device.lastRemoval = kMarch2Noon;
@@ -97,29 +139,29 @@ struct Situation {
 };
 
 const std::string kTakesNothing =
-    "КОНФИГУРАТОР ВОЗЬМЁТ: ничего; он сообщит, что система не обнаружила соединительный шнур.";
+    "КОНФИГУРАТОР ВОЗЬМЁТ: ничего; он сообщит «Система не обнаружила соединительный шнур».";
 
 std::vector<Situation> Situations() {
     return {
-        {"works",
-         {Ch340(L"KANALYSTR1", L"COM21")},
+        {"laptop with a Bluetooth COM port",
+         {BluetoothPort(), Ch340(L"KANALYSTR1", L"COM21")},
          L"/report /nowindow",
          "ИТОГ: Шнур CH340 на COM21 работает: порт открывается и свободен.",
          "КОНФИГУРАТОР ВОЗЬМЁТ: COM21",
-         "   Драйвер: работает; служба CH341SER_A64, версия 3.8.2023.2\r\n"},
+         "   STANDARD SERIAL OVER BLUETOOTH LINK (COM22)\r\n"},
         {"busy",
          {Prolific(L"KANALYSTR2", L"2303", L"COM22")},
          L"-REPORT -NoWindow",
-         "ИТОГ: Шнур Prolific PL2303 на COM22 найден, но порт занят другой программой.",
+         "ИТОГ: Шнур Prolific PL2303 на COM22 найден, но его порт занят другой программой.",
          "КОНФИГУРАТОР ВОЗЬМЁТ: COM22",
          "COM-порт: COM22 — занят другой программой"},
-        {"two cables, the taken one broken",
+        {"two cables, only the taken one opened",
          {Ch340(L"KANALYSTR3", L"COM21"), Prolific(L"KANALYSTR3", L"23C3", L"COM23")},
          L"/nowindow /report",
-         "ИТОГ: Конфигуратор возьмёт шнур Prolific PL2303GT на COM23, но он не работает: порта "
+         "ИТОГ: Конфигуратор возьмёт шнур Prolific PL2303GT на COM23, но шнур не работает: порта "
          "COM23 в системе нет.",
          "КОНФИГУРАТОР ВОЗЬМЁТ: COM23",
-         "ЧТО СДЕЛАТЬ: Подключено шнуров: 2. Отключите лишний"},
+         "COM-порт: COM21 — не открывался: конфигуратор его не возьмёт"},
         {"no driver",
          {Ch340WithoutDriver()},
          L"/report /nowindow",
@@ -127,32 +169,38 @@ std::vector<Situation> Situations() {
          "(код 28).",
          kTakesNothing,
          "ЧТО СДЕЛАТЬ: Установите драйвер CH340/CH341 (CH341SER)"},
-        {"Prolific refused",
-         {RefusedProlific()},
+        {"Windows 11, PL2303HXD refused",
+         {RefusedHxd()},
          L"/report /nowindow",
          "ИТОГ: Шнур Prolific PL2303 подключён, но не работает: запуск этого устройства "
          "невозможен (код 10); драйвер Prolific отказывается работать с этим чипом.",
          kTakesNothing,
-         "Установите старый драйвер Prolific версии 3.3.2.102"},
-        {"wrong adapter",
-         {Ft232r()},
+         "ЧТО СДЕЛАТЬ: Надёжнее всего заменить шнур на шнур с чипом CH340."},
+        {"Windows 7, cable disabled",
+         {Windows7DisabledCable()},
          L"/report /nowindow",
-         "ИТОГ: Подключён не тот переходник: FTDI FT232R (USB 0403:6001).",
+         "ИТОГ: Шнур Prolific PL2303 подключён, но не работает: устройство выключено в "
+         "Диспетчере устройств (код 22).",
          kTakesNothing,
-         "   USB SERIAL PORT (COM23)\r\n"},
+         "(в Windows 7 — «Задействовать»)"},
+        {"wrong adapter",
+         {PluggedBoard()},
+         L"/report /nowindow",
+         "ИТОГ: Подключён не шнур контроллера, а другой переходник: USB-устройство «USB Serial "
+         "Device» (USB 2341:0043).",
+         kTakesNothing,
+         "   USB SERIAL DEVICE (COM23)\r\n"},
         {"code 43",
          {UnknownUsbDevice()},
          L"/report /nowindow",
-         "ИТОГ: Подключено USB-устройство, которое Windows не смогла опознать (код 43): плохой "
-         "контакт или неисправный шнур.",
+         "ИТОГ: Подключено USB-устройство, которое Windows не смогла опознать (код 43): скорее "
+         "всего, плохой контакт или неисправный шнур.",
          kTakesNothing,
          "1. неопознанное USB-устройство\r\n"},
-        {"only remembered",
-         {RememberedCh340()},
+        {"rugged laptop with a GPS and a modem, cable unplugged", RuggedLaptop(),
          L"/report /nowindow",
          "ИТОГ: Шнур CH340 сейчас не подключён; последний раз он был подключён 02.03.2025 ",
-         kTakesNothing,
-         "ЧТО СДЕЛАТЬ: Вставьте шнур в разъём USB"},
+         kTakesNothing, "   U-BLOX 7 - GPS/GNSS RECEIVER (COM21)\r\n"},
         {"nothing",
          {},
          L"/report /nowindow",

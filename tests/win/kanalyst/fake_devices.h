@@ -1,5 +1,6 @@
 // Devices registered in the Wine prefix's device database, with the registry properties and the
-// device properties that Kanalyst reads (problem code, presence, dates, driver version), so that
+// device properties that Kanalyst reads (names, capabilities, problem code, presence, dates,
+// driver version), so that
 // its real enumeration runs against them. Every program in the prefix sees these devices, so
 // the tests that use them run only in a prefix of their own: CTest sets KANALYST_FAKE_PORTS=1
 // together with that prefix.
@@ -29,11 +30,14 @@ struct FakeDevice {
     std::wstring instanceId;
     GUID setupClass = kNoClassGuid;  // no class: listed under "Other devices"
     std::wstring description;
-    std::wstring hardwareIds;  // multi-string without its final terminator; may be empty
-    std::wstring portName;     // empty: the device has no PortName
-    std::wstring service;      // empty: no driver
+    std::wstring friendlyName;          // empty: none
+    std::wstring hardwareIds;           // multi-string without its final terminator; may be empty
+    std::wstring portName;              // empty: the device has no PortName
+    std::wstring service;               // empty: no driver
+    std::optional<DWORD> capabilities;  // CM_DEVCAP_ flags
     // Device properties; unset ones are not stored.
     std::optional<DWORD> problemCode;
+    bool problemAsInt32 = false;
     std::optional<bool> present;
     std::optional<ULONGLONG> lastRemoval;  // UTC, 100 ns units since 1601
     std::wstring driverVersion;
@@ -95,7 +99,8 @@ inline bool SetProperties(SetDevicePropertyW setProperty, HDEVINFO set, SP_DEVIN
     bool ok = true;
     if (fake.problemCode) {
         const DWORD code = *fake.problemCode;
-        ok = ok && setProperty(set, &device, &kProblemCodeKey, DEVPROP_TYPE_UINT32,
+        const DEVPROPTYPE type = fake.problemAsInt32 ? DEVPROP_TYPE_INT32 : DEVPROP_TYPE_UINT32;
+        ok = ok && setProperty(set, &device, &kProblemCodeKey, type,
                                reinterpret_cast<const BYTE*>(&code), sizeof code, 0);
     }
     if (fake.present) {
@@ -147,6 +152,15 @@ inline ::testing::AssertionResult AddFakeDevices(const std::vector<FakeDevice>& 
         if (!fake.service.empty()) {
             ok = ok &&
                  fake_detail::SetStringRegistryProperty(set, device, SPDRP_SERVICE, fake.service);
+        }
+        if (!fake.friendlyName.empty()) {
+            ok = ok && fake_detail::SetStringRegistryProperty(set, device, SPDRP_FRIENDLYNAME,
+                                                              fake.friendlyName);
+        }
+        if (fake.capabilities) {
+            ok = ok && SetupDiSetDeviceRegistryPropertyW(
+                           set, &device, SPDRP_CAPABILITIES,
+                           reinterpret_cast<const BYTE*>(&*fake.capabilities), sizeof(DWORD));
         }
         ok = ok && fake_detail::SetProperties(setProperty, set, device, fake);
         if (!fake.portName.empty()) {

@@ -74,6 +74,16 @@ folder="$WINEPREFIX/drive_c/Папка техника"
 mkdir -p "$folder"
 python3 -m zipfile -e "$package" "$folder" || exit 1
 
+# The launcher alone, as Explorer extracts it when it is double-clicked inside the zip: it names
+# the missing tool and waits for a key instead of failing.
+alone="$WINEPREFIX/drive_c/Temp1_$name/Taktor"
+mkdir -p "$alone" && cp "$folder/Taktor/Check-cable.cmd" "$alone/"
+if ! echo | wine cmd /c "C:\\Temp1_$name\\Taktor\\Check-cable.cmd" 2>/dev/null |
+    grep -q "Extract the whole archive first"; then
+    echo "package: Check-cable.cmd without Kanalyst.exe does not say to extract the archive" >&2
+    exit 1
+fi
+
 export TAKTOR_PACKAGE_DIR="$folder/Taktor"
 "$here/../with-simulator.sh" COM5 -- wine "$driver"
 rc=$?

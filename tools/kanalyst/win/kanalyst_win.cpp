@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,7 +26,7 @@ namespace {
 // A healthy system lists its devices in well under a second; a hung driver must not hang the
 // configurator, which waits for this tool without a limit.
 constexpr DWORD kEnumerationLimitMs = 10000;
-// The test open of one port, including its one retry.
+// The test open of the configurator's port, including its one retry.
 constexpr DWORD kOpenLimitMs = 5000;
 
 std::vector<std::string> Arguments() {
@@ -42,12 +43,10 @@ std::vector<std::string> Arguments() {
     return arguments;
 }
 
-std::uint64_t LocalNow() {
+kanalyst::LocalTime LocalNow() {
     SYSTEMTIME now{};
     GetLocalTime(&now);
-    FILETIME time{};
-    SystemTimeToFileTime(&now, &time);
-    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return kanalyst::LocalTimeOf(now);
 }
 
 // Ends the process with code; at once when a worker may be stuck inside a driver holding a
@@ -71,7 +70,10 @@ int WriteList() {
 int WriteReport(bool showWindow) {
     kanalyst::DeviceCollection found =
         kanalyst::CollectDevicesWithin(kanalyst::EnumerateAdapters, kEnumerationLimitMs);
-    const bool allOpensReturned = kanalyst::TestOpenPorts(found.devices, kOpenLimitMs);
+    bool openReturned = true;
+    if (const std::optional<std::size_t> taken = kanalyst::PortToTestOpen(found.devices)) {
+        openReturned = kanalyst::TestOpenPort(found.devices[*taken], kOpenLimitMs);
+    }
     const kanalyst::Diagnosis diagnosis = kanalyst::Diagnose(found.devices);
     const std::string text =
         kanalyst::FormatReport(found.devices, diagnosis, {LocalNow(), found.complete});
@@ -79,7 +81,7 @@ int WriteReport(bool showWindow) {
     if (showWindow && (path.empty() || !kanalyst::ShowInNotepad(path))) {
         kanalyst::ShowSummaryBox(kanalyst::ReportSummary(found.devices, diagnosis), path);
     }
-    return Finish(path.empty() ? 1 : found.complete ? 0 : 2, !found.complete || !allOpensReturned);
+    return Finish(path.empty() ? 1 : found.complete ? 0 : 2, !found.complete || !openReturned);
 }
 
 }  // namespace

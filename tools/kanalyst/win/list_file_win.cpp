@@ -1,3 +1,4 @@
+// Writes a file beside the tool in one piece, through a temporary file moved over it.
 #include "tools/kanalyst/win/list_file_win.h"
 
 #include <windows.h>

@@ -1,30 +1,19 @@
+// Opens one serial port the way a program would, to tell whether it is free, held by another
+// program, gone, or stuck in its driver.
 #include "tools/kanalyst/win/port_probe_win.h"
 
+#include <chrono>
+#include <memory>
+
 #include "common/win/wide.h"
+#include "common/worker.h"
 
 namespace kanalyst {
 namespace {
 
 constexpr DWORD kDeniedRetryMs = 200;
 
-struct ProbeJob {
-    std::wstring port;
-    PortOpen result = PortOpen::NoAnswer;
-    std::uint32_t error = 0;
-};
-
-DWORD WINAPI RunProbeJob(void* parameter) {
-    auto* job = static_cast<ProbeJob*>(parameter);
-    job->result = OpenPortOnce(job->port, job->error);
-    return 0;
-}
-
 }  // namespace
-
-bool ShouldTestOpen(const DeviceRecord& device) {
-    return IsPortsClass(device) && device.usb && !SanitiseText(device.port).empty() &&
-           UpperCaseAscii(device.port).rfind("LPT", 0) != 0 && IsConnected(device) != false;
-}
 
 PortOpen OpenPortOnce(const std::wstring& port, std::uint32_t& error) {
     const std::wstring path = L"\\\\.\\" + port;
@@ -54,32 +43,26 @@ PortOpen OpenPortOnce(const std::wstring& port, std::uint32_t& error) {
     }
 }
 
-bool TestOpenPorts(std::vector<DeviceRecord>& devices, DWORD limitMs) {
-    bool allReturned = true;
-    for (DeviceRecord& device : devices) {
-        if (!ShouldTestOpen(device)) {
-            continue;
-        }
-        auto* job = new ProbeJob;
-        job->port = taktor::Wide(taktor::TextFromUtf8(device.port));
-        const HANDLE thread = CreateThread(nullptr, 0, RunProbeJob, job, 0, nullptr);
-        if (thread == nullptr) {
-            delete job;
-            continue;  // stays NotTried
-        }
-        const bool finished = WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0;
-        CloseHandle(thread);
-        if (finished) {
-            device.open = job->result;
-            device.openError = job->error;
-            delete job;
-        } else {
-            // Stuck inside the driver: the job stays with the worker until the process ends.
-            device.open = PortOpen::NoAnswer;
-            allReturned = false;
-        }
+bool TestOpenPort(DeviceRecord& device, DWORD limitMs) {
+    // The worker's own, and the port name the configurator would open: the worker may outlive
+    // this call inside a driver.
+    struct Outcome {
+        PortOpen result = PortOpen::NoAnswer;
+        std::uint32_t error = 0;
+    };
+    const auto outcome = std::make_shared<Outcome>();
+    const std::wstring port = taktor::Wide(taktor::TextFromUtf8(SanitiseText(device.port)));
+    taktor::Worker worker;
+    if (!worker.Start([outcome, port] { outcome->result = OpenPortOnce(port, outcome->error); })) {
+        return true;  // stays NotTried
     }
-    return allReturned;
+    if (!worker.WaitFor(std::chrono::milliseconds(limitMs))) {
+        device.open = PortOpen::NoAnswer;
+        return false;
+    }
+    device.open = outcome->result;
+    device.openError = outcome->error;
+    return true;
 }
 
 }  // namespace kanalyst

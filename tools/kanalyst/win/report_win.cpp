@@ -1,3 +1,5 @@
+// Saves the cable report where Notepad will find it, opens it there, and falls back on a
+// message box.
 #include "tools/kanalyst/win/report_win.h"
 
 #include <windows.h>
@@ -23,6 +25,33 @@ std::wstring SystemDirectory() {
     return length == 0 || length > MAX_PATH ? std::wstring() : std::wstring(path, length) + L"\\";
 }
 
+// True when a file written beside the tool lands there. A 32-bit program whose manifest does
+// not declare an execution level runs under UAC file virtualization: its write into a protected
+// folder such as Program Files "succeeds" into the user's VirtualStore, where Notepad does not
+// look. The report turns virtualization off for its own process, so that such a write fails and
+// the report goes to the temporary folder; false when it stays on. The plain listing keeps it:
+// the configurator is built the same way, and the two must see the same listport.txt.
+bool StopFileVirtualization() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, &token) &&
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return false;
+    }
+    DWORD enabled = 0;
+    DWORD size = 0;
+    // Without the token class (before Vista) there is no virtualization.
+    bool off =
+        !GetTokenInformation(token, TokenVirtualizationEnabled, &enabled, sizeof enabled, &size) ||
+        enabled == 0;
+    if (!off) {
+        DWORD disabled = 0;
+        off = SetTokenInformation(token, TokenVirtualizationEnabled, &disabled, sizeof disabled) !=
+              FALSE;
+    }
+    CloseHandle(token);
+    return off;
+}
+
 bool StartProgram(std::wstring commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -40,7 +69,8 @@ bool StartProgram(std::wstring commandLine) {
 
 std::wstring WriteReportFile(const std::string& bytes) {
     const std::wstring name = taktor::Wide(kReportName);
-    for (const std::wstring& directory : {ExecutableDirectory(), TemporaryDirectory()}) {
+    const std::wstring beside = StopFileVirtualization() ? ExecutableDirectory() : std::wstring();
+    for (const std::wstring& directory : {beside, TemporaryDirectory()}) {
         if (!directory.empty() && ReplaceFileWhole(directory, name, bytes)) {
             return directory + name;
         }

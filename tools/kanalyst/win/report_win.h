@@ -6,8 +6,9 @@
 
 namespace kanalyst {
 
-// Writes the report file whole beside the tool or, when that fails (a read-only folder), into
-// the user's temporary folder. Returns its full path, or empty when neither could be written.
+// Writes the report file whole beside the tool or, when that fails (a read-only folder, or one
+// that UAC virtualization would redirect), into the user's temporary folder. Returns its full
+// path, or empty when neither could be written.
 std::wstring WriteReportFile(const std::string& bytes);
 
 // Opens the file in Notepad without waiting for it; false when Notepad cannot be started.

@@ -1,14 +1,19 @@
+// Reads the devices Windows knows of through SetupAPI and the configuration manager, each into
+// a DeviceRecord, on a worker whose wait is bounded.
 #include "tools/kanalyst/win/serial_ports_win.h"
 
 #include <setupapi.h>
 #include <cfgmgr32.h>
 #include <devpropdef.h>
 
+#include <chrono>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "common/win/wide.h"
+#include "common/worker.h"
 
 namespace kanalyst {
 namespace {
@@ -66,14 +71,17 @@ std::optional<std::uint32_t> ReadDwordProperty(HDEVINFO set, SP_DEVINFO_DATA& de
     return value;
 }
 
-// A device property of a fixed size and the given type, or false.
-bool ReadFixedProperty(HDEVINFO set, SP_DEVINFO_DATA& device, const DEVPROPKEY& key,
-                       DEVPROPTYPE wanted, void* value, DWORD size) {
+// A device property of a fixed size: its type, or nothing when it is missing or of another size.
+std::optional<DEVPROPTYPE> ReadFixedProperty(HDEVINFO set, SP_DEVINFO_DATA& device,
+                                             const DEVPROPKEY& key, void* value, DWORD size) {
     DEVPROPTYPE type = 0;
     DWORD required = 0;
-    return SetupDiGetDevicePropertyW(set, &device, &key, &type, static_cast<BYTE*>(value), size,
-                                     &required, 0) &&
-           type == wanted && required == size;
+    if (!SetupDiGetDevicePropertyW(set, &device, &key, &type, static_cast<BYTE*>(value), size,
+                                   &required, 0) ||
+        required != size) {
+        return std::nullopt;
+    }
+    return type;
 }
 
 std::string ReadStringProperty(HDEVINFO set, SP_DEVINFO_DATA& device, const DEVPROPKEY& key) {
@@ -91,16 +99,41 @@ std::string ReadStringProperty(HDEVINFO set, SP_DEVINFO_DATA& device, const DEVP
     return Utf8FromWide(value.c_str());
 }
 
-// A date property as local time in 100 ns units.
-std::optional<std::uint64_t> ReadDateProperty(HDEVINFO set, SP_DEVINFO_DATA& device,
-                                              const DEVPROPKEY& key) {
+// A date property (UTC) as local time, by the rules of the time zone on that date.
+std::optional<LocalTime> ReadDateProperty(HDEVINFO set, SP_DEVINFO_DATA& device,
+                                          const DEVPROPKEY& key) {
     FILETIME utc{};
-    FILETIME local{};
-    if (!ReadFixedProperty(set, device, key, DEVPROP_TYPE_FILETIME, &utc, sizeof utc) ||
-        !FileTimeToLocalFileTime(&utc, &local)) {
+    SYSTEMTIME utcTime{};
+    SYSTEMTIME local{};
+    if (ReadFixedProperty(set, device, key, &utc, sizeof utc) != DEVPROP_TYPE_FILETIME ||
+        !FileTimeToSystemTime(&utc, &utcTime) ||
+        !SystemTimeToTzSpecificLocalTime(nullptr, &utcTime, &local)) {
         return std::nullopt;
     }
-    return (static_cast<std::uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime;
+    return LocalTimeOf(local);
+}
+
+// Whether Windows lets the device be unplugged. A function of a composite USB device (an
+// instance id with "&MI_") cannot be removed from its parent by itself, so there the USB device
+// above it tells.
+std::optional<bool> ReadRemovable(HDEVINFO set, SP_DEVINFO_DATA& device,
+                                  const std::string& instanceId) {
+    const std::optional<std::uint32_t> own = ReadDwordProperty(set, device, SPDRP_CAPABILITIES);
+    if (!own || (*own & CM_DEVCAP_REMOVABLE) != 0 ||
+        UpperCaseAscii(instanceId).find("&MI_") == std::string::npos) {
+        return own ? std::optional<bool>((*own & CM_DEVCAP_REMOVABLE) != 0) : std::nullopt;
+    }
+    DEVINST parent = device.DevInst;  // a stub that answers without writing leaves it so
+    ULONG capabilities = 0;
+    ULONG size = sizeof capabilities;
+    ULONG type = 0;
+    if (CM_Get_Parent(&parent, device.DevInst, 0) != CR_SUCCESS || parent == device.DevInst ||
+        CM_Get_DevNode_Registry_PropertyW(parent, CM_DRP_CAPABILITIES, &type, &capabilities, &size,
+                                          0) != CR_SUCCESS ||
+        type != REG_DWORD) {
+        return false;
+    }
+    return (capabilities & CM_DEVCAP_REMOVABLE) != 0;
 }
 
 // A string value of one of the device's registry keys, or empty.
@@ -164,31 +197,34 @@ DeviceRecord ReadIdentity(HDEVINFO set, SP_DEVINFO_DATA& device) {
     return record;
 }
 
-// Everything else the diagnosis reads. Properties first; where Windows has none of them (before
-// Windows 8 some are missing) the node status, the config flags and the driver key stand in.
+// Everything else the diagnosis reads. Properties first; where Windows has none of them
+// (Windows 7 has neither presence nor the dates) the node status, the config flags and the
+// driver key stand in. The node status is always read: only it tells whether the device started.
 void ReadState(HDEVINFO set, SP_DEVINFO_DATA& device, DeviceRecord& record) {
     record.description = Utf8FromWide(ReadDeviceProperty(set, device, SPDRP_DEVICEDESC).c_str());
+    record.friendlyName = Utf8FromWide(ReadDeviceProperty(set, device, SPDRP_FRIENDLYNAME).c_str());
     record.service = Utf8FromWide(ReadDeviceProperty(set, device, SPDRP_SERVICE).c_str());
     record.configFlags = ReadDwordProperty(set, device, SPDRP_CONFIGFLAGS);
+    record.removable = ReadRemovable(set, device, record.instanceId);
     record.busDescription = ReadStringProperty(set, device, kBusReportedDescriptionKey);
 
+    // Documented as UINT32, but some systems store it as INT32; the code reads the same.
     DWORD problem = 0;
-    if (ReadFixedProperty(set, device, kProblemCodeKey, DEVPROP_TYPE_UINT32, &problem,
-                          sizeof problem)) {
+    const std::optional<DEVPROPTYPE> problemType =
+        ReadFixedProperty(set, device, kProblemCodeKey, &problem, sizeof problem);
+    if (problemType == DEVPROP_TYPE_UINT32 || problemType == DEVPROP_TYPE_INT32) {
         record.problemProperty = problem;
     }
     DEVPROP_BOOLEAN present = DEVPROP_FALSE;
-    if (ReadFixedProperty(set, device, kIsPresentKey, DEVPROP_TYPE_BOOLEAN, &present,
-                          sizeof present)) {
+    if (ReadFixedProperty(set, device, kIsPresentKey, &present, sizeof present) ==
+        DEVPROP_TYPE_BOOLEAN) {
         record.presentProperty = present != DEVPROP_FALSE;
     }
-    if (!record.problemProperty || !record.presentProperty) {
-        ULONG status = NodeStatus::kNotWritten;
-        ULONG number = NodeStatus::kNotWritten;
-        record.node.result = CM_Get_DevNode_Status(&status, &number, device.DevInst, 0);
-        record.node.status = status;
-        record.node.problem = number;
-    }
+    ULONG status = NodeStatus::kNotWritten;
+    ULONG number = NodeStatus::kNotWritten;
+    record.node.result = CM_Get_DevNode_Status(&status, &number, device.DevInst, 0);
+    record.node.status = status;
+    record.node.problem = number;
     record.lastArrival = ReadDateProperty(set, device, kLastArrivalKey);
     record.lastRemoval = ReadDateProperty(set, device, kLastRemovalKey);
     record.driverVersion = ReadStringProperty(set, device, kDriverVersionKey);
@@ -196,10 +232,6 @@ void ReadState(HDEVINFO set, SP_DEVINFO_DATA& device, DeviceRecord& record) {
         record.driverVersion =
             Utf8FromWide(ReadKeyValue(set, device, DIREG_DRV, L"DriverVersion").c_str());
     }
-}
-
-bool IsPrinterPort(const std::string& port) {
-    return UpperCaseAscii(port).rfind("LPT", 0) == 0;
 }
 
 // Walks a device list, reading each device that keep accepts in full.
@@ -220,49 +252,32 @@ void ReadDevices(HDEVINFO set, DeviceSink& sink, Keep keep) {
     SetupDiDestroyDeviceInfoList(set);
 }
 
-struct CollectJob {
-    DeviceEnumerator enumerate;
-    DeviceSink sink;
-};
-
-DWORD WINAPI RunCollectJob(void* parameter) {
-    auto* job = static_cast<CollectJob*>(parameter);
-    job->enumerate(job->sink);
-    return 0;
-}
-
 }  // namespace
 
 void DeviceSink::Add(DeviceRecord record) {
-    EnterCriticalSection(&lock_);
+    const std::lock_guard<std::mutex> lock(mutex_);
     devices_.push_back(std::move(record));
-    LeaveCriticalSection(&lock_);
 }
 
 std::vector<DeviceRecord> DeviceSink::Snapshot() {
-    EnterCriticalSection(&lock_);
-    std::vector<DeviceRecord> copy = devices_;
-    LeaveCriticalSection(&lock_);
-    return copy;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return devices_;
 }
 
 DeviceCollection CollectDevicesWithin(DeviceEnumerator enumerate, DWORD limitMs) {
-    auto* job = new CollectJob{enumerate, {}};
+    const auto sink = std::make_shared<DeviceSink>();
     DeviceCollection collection;
-    const HANDLE thread = CreateThread(nullptr, 0, RunCollectJob, job, 0, nullptr);
-    if (thread == nullptr) {
-        delete job;
+    taktor::Worker worker;
+    if (!worker.Start([enumerate, sink] { enumerate(*sink); })) {
         return collection;
     }
-    const bool finished = WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0;
-    CloseHandle(thread);
-    collection.devices = job->sink.Snapshot();
-    collection.complete = finished;
-    if (finished) {
-        delete job;
-    }
-    // Otherwise the worker still uses the job; it is left to the end of the process.
+    collection.complete = worker.WaitFor(std::chrono::milliseconds(limitMs));
+    collection.devices = sink->Snapshot();
     return collection;
+}
+
+LocalTime LocalTimeOf(const SYSTEMTIME& time) {
+    return {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute};
 }
 
 void EnumerateSerialPorts(DeviceSink& sink) {

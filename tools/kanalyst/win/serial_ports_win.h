@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <mutex>
 #include <vector>
 
 #include "tools/kanalyst/device_record.h"
@@ -15,16 +16,11 @@ namespace kanalyst {
 // enumeration still runs on another thread.
 class DeviceSink {
 public:
-    DeviceSink() { InitializeCriticalSection(&lock_); }
-    ~DeviceSink() { DeleteCriticalSection(&lock_); }
-    DeviceSink(const DeviceSink&) = delete;
-    DeviceSink& operator=(const DeviceSink&) = delete;
-
     void Add(DeviceRecord record);
     std::vector<DeviceRecord> Snapshot();
 
 private:
-    CRITICAL_SECTION lock_;
+    std::mutex mutex_;
     std::vector<DeviceRecord> devices_;
 };
 
@@ -35,11 +31,14 @@ struct DeviceCollection {
     bool complete = false;  // false: time ran out, or no thread could be started
 };
 
-// Runs enumerate on a worker thread and waits at most limitMs for it. When time runs out the
-// devices found so far are returned and the worker is left running: it may be stuck inside a
-// driver, and stopping a thread from outside can leave a system lock held. The caller then ends
-// the process instead of returning from it.
+// Runs enumerate on a taktor::Worker and waits at most limitMs for it. When time runs out the
+// devices found so far are returned and the worker is abandoned: it may be stuck inside a
+// driver. The sink it fills is shared with it and lives as long as either side needs it. The
+// caller then ends the process instead of returning from it.
 DeviceCollection CollectDevicesWithin(DeviceEnumerator enumerate, DWORD limitMs);
+
+// A SYSTEMTIME to the minute.
+LocalTime LocalTimeOf(const SYSTEMTIME& time);
 
 // The present devices of the Ports class that have a port name, except printer (LPT) ports.
 void EnumerateSerialPorts(DeviceSink& sink);
