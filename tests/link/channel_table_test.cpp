@@ -33,20 +33,6 @@ public:
         std::lock_guard<std::mutex> guard(mutex_);
         entries_.clear();
     }
-    // Waits until the last entry is the given one, for at most ten seconds.
-    bool WaitFor(const std::string& entry) {
-        for (int i = 0; i < 1000; ++i) {
-            {
-                std::lock_guard<std::mutex> guard(mutex_);
-                if (!entries_.empty() && entries_.back() == entry) {
-                    return true;
-                }
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
-    }
-
     std::atomic<std::thread::id> closedOn;  // the thread that closed the last device
 
 private:
@@ -272,7 +258,10 @@ TEST_F(ChannelTable, OpenThatOutlastsItsWaitClosesItsDeviceOffThisThread) {
     EXPECT_EQ(OpenPort(0, u"COM3"), 0);  // after the grace period
     EXPECT_EQ(link_.IsChannelOpen(0), 0);
     gate.Open();  // the driver finishes the open after all
-    ASSERT_TRUE(journal_.WaitFor("close 1"));
+    for (int i = 0; i < 1000 && journal_.Entries().back() != "close 1"; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(journal_.Entries().back(), "close 1");
     EXPECT_NE(journal_.closedOn.load(), std::this_thread::get_id());
 }
 
