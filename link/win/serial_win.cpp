@@ -184,8 +184,10 @@ private:
 
         Outcome outcome = Outcome::Complete;
         if (!started) {
+            // A signal whose event could not be made (the channel's own, which nothing stops,
+            // in a process out of handles) is not waited for.
             const HANDLE waits[2] = {record->hEvent, reinterpret_cast<HANDLE>(stop.WaitHandle())};
-            const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, timeout);
+            const DWORD woken = WaitForMultipleObjects(stop.Ready() ? 2 : 1, waits, FALSE, timeout);
             if (woken != WAIT_OBJECT_0) {
                 outcome = woken == WAIT_OBJECT_0 + 1 ? Outcome::Stopped
                           : woken == WAIT_TIMEOUT    ? Outcome::TimedOut
