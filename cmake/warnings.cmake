@@ -12,7 +12,8 @@ function(taktor_warnings target)
         endif()
     endif()
     if(WIN32)
+        # The headers declare nothing newer than Windows 7, the oldest Windows supported.
         target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
-                                                     _WIN32_WINNT=0x0601)
+                                                     _WIN32_WINNT=0x0601 WINVER=0x0601)
     endif()
 endfunction()

@@ -26,6 +26,8 @@ else
     tar --exclude=./build -cf - . | tar -xf - -C "$copy"
 fi
 
+# The unsigned packages are the reproducible ones: no certificate for the second build.
+unset TAKTOR_SIGN_PFX TAKTOR_SIGN_PASSWORD TAKTOR_SIGN_TIMESTAMP_URL
 (umask 077 && cd "$copy" && TZ=Pacific/Kiritimati scripts/release.sh >"$work/release.log" 2>&1) || {
     cat "$work/release.log" >&2
     echo "$0: the release build in $copy failed" >&2

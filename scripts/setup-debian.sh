@@ -14,6 +14,8 @@ packages=(
     wine wine64 wine32:i386 fonts-wine xvfb xauth imagemagick
     # the check that the asset generator still makes the committed pictures
     python3 python3-pil fonts-liberation2
+    # signing the release packages with Authenticode, and the test that makes a certificate
+    osslsigncode openssl
 )
 
 missing=()

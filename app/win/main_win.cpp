@@ -2,8 +2,10 @@
 #include <windows.h>
 
 #include "app/win/configurator_win.h"
+#include "common/win/dll_search_win.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    taktor::RestrictDllSearch();
     static taktor::Configurator configurator;
     configurator.Run(instance);
 }

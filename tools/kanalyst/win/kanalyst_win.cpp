@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/win/dll_search_win.h"
 #include "common/win/wide.h"
 #include "tools/kanalyst/cable_report.h"
 #include "tools/kanalyst/port_list.h"
@@ -87,6 +88,7 @@ int WriteReport(bool showWindow) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    taktor::RestrictDllSearch();
     // No "insert a disk" or similar box may stop a tool that nobody watches.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 
