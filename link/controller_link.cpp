@@ -22,15 +22,21 @@ void ControllerLink::StartGracePeriod() {
     graceLeft_ = kGracePeriod;
 }
 
-bool ControllerLink::WaitWithGrace(Worker& worker, milliseconds nominal) {
-    if (worker.WaitFor(nominal)) {
+bool ControllerLink::WaitWithGrace(const std::function<bool(milliseconds)>& wait,
+                                   milliseconds nominal) {
+    if (wait(nominal)) {
         return true;
     }
     const auto start = Clock::now();
-    const bool ended = worker.WaitFor(graceLeft_);
+    const bool came = wait(graceLeft_);
     const auto used = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
     graceLeft_ = std::max(milliseconds(0), graceLeft_ - used);
-    return ended;
+    return came;
+}
+
+bool ControllerLink::WaitWithGrace(Worker& worker, milliseconds nominal) {
+    return WaitWithGrace([&worker](milliseconds timeout) { return worker.WaitFor(timeout); },
+                         nominal);
 }
 
 bool ControllerLink::RunWithGrace(std::function<void()> body) {

@@ -87,8 +87,11 @@ private:
 
     Entry EntryOf(int channel) const;
 
-    // Waits up to nominal for the worker, then at most what is left of the grace period, which
-    // the extra wait uses up. True when it ended.
+    // Waits up to nominal, then at most what is left of the grace period, which the extra wait
+    // uses up: wait(timeout) is true when what it waits for came within the time-out. True when
+    // it came.
+    bool WaitWithGrace(const std::function<bool(std::chrono::milliseconds)>& wait,
+                       std::chrono::milliseconds nominal);
     bool WaitWithGrace(Worker& worker, std::chrono::milliseconds nominal);
     // Runs body on a worker and waits for it within the grace period; a body still running is
     // abandoned. False also when no worker could be started.
@@ -106,9 +109,9 @@ private:
     // terminator or its stop flag.
     static void FrameWriter(Attempt& attempt, const ParameterFrame& bytes);
     static void ReplyReader(Attempt& attempt);
-    // Drops the input waiting on the attempt's device, on a worker, within the attempt's settle
-    // allowance (until deadline) and then the grace period. False when it did not end.
-    bool DrainInput(const std::shared_ptr<Attempt>& attempt, Clock::time_point deadline);
+    // Drops the input waiting on the attempt's device and tells the main thread so; on the
+    // writer's thread, before the frame goes out.
+    static void DrainInput(Attempt& attempt);
 
     // The channel table. Guarded by tableLock_; everything below it belongs to the thread that
     // runs the write commands (the main thread).

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -32,6 +34,16 @@ struct ControllerLink::Attempt {
     // The reply as this attempt's reader collects it; the main thread takes it as DeviceReply
     // only once the reader has ended by itself.
     Text reply;
+
+    // Set by the writer once it has dropped the input that waited, before its frame goes out.
+    std::mutex drainLock;
+    std::condition_variable drainDone;
+    bool drained = false;
+
+    bool WaitDrained(std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> lock(drainLock);
+        return drainDone.wait_for(lock, timeout, [this] { return drained; });
+    }
 };
 
 namespace {
@@ -90,26 +102,20 @@ void ControllerLink::StopWorkers(Attempt& attempt, std::initializer_list<Worker*
     }
 }
 
-bool ControllerLink::DrainInput(const std::shared_ptr<Attempt>& attempt,
-                                Clock::time_point deadline) {
-    Worker drainer;
-    const bool started = drainer.Start([attempt] {
-        std::vector<std::uint8_t> buffer(kReceiveBufferSize);
-        for (int read = 0; read < kMaxDrainReads; ++read) {
-            const std::int32_t waiting = attempt->device->QueuedInput(attempt->stop);
-            if (waiting <= 0 || attempt->stop.IsSet()) {
-                break;
-            }
-            attempt->device->Read(buffer.data(), std::min(waiting, kReceiveBufferSize),
-                                  attempt->stop);
+void ControllerLink::DrainInput(Attempt& attempt) {
+    std::vector<std::uint8_t> buffer(kReceiveBufferSize);
+    for (int read = 0; read < kMaxDrainReads; ++read) {
+        const std::int32_t waiting = attempt.device->QueuedInput(attempt.stop);
+        if (waiting <= 0 || attempt.stop.IsSet()) {
+            break;
         }
-    });
-    const auto allowed = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (started && WaitWithGrace(drainer, std::max(allowed, std::chrono::milliseconds(0)))) {
-        return true;
+        attempt.device->Read(buffer.data(), std::min(waiting, kReceiveBufferSize), attempt.stop);
     }
-    StopWorkers(*attempt, {&drainer});
-    return false;
+    {
+        std::lock_guard<std::mutex> guard(attempt.drainLock);
+        attempt.drained = true;
+    }
+    attempt.drainDone.notify_all();
 }
 
 TransferResult ControllerLink::TransferAttempt(const PhaseDurations& durations,
@@ -129,20 +135,27 @@ TransferResult ControllerLink::TransferAttempt(const PhaseDurations& durations,
     if (!attempt->stop.Ready()) {
         return TransferResult::Unconfirmed;  // nothing was sent
     }
-    if (!DrainInput(attempt, settled)) {
-        return TransferResult::Stalled;
-    }
 
+    // The writer drops the input that waits (a status query may hang in a broken driver, so
+    // not on this thread), then sends the frame; the reader starts once the input is dropped.
     const ParameterFrame bytes = WireBytes(FrameStorage);
     Worker writer;
     Worker reader;
     if (!writer.Start([attempt, bytes, hook = writerStartHook_] {
+            DrainInput(*attempt);
             if (hook) {
                 hook(attempt->ReaderStopFlag, attempt->stop);
             }
             FrameWriter(*attempt, bytes);
         })) {
         return TransferResult::Unconfirmed;  // nothing was sent
+    }
+    const auto allowed = std::chrono::ceil<std::chrono::milliseconds>(settled - Clock::now());
+    if (!WaitWithGrace(
+            [&](std::chrono::milliseconds timeout) { return attempt->WaitDrained(timeout); },
+            std::max(allowed, std::chrono::milliseconds(0)))) {
+        StopWorkers(*attempt, {&writer});
+        return TransferResult::Stalled;
     }
     if (!reader.Start([attempt, hook = readerStartHook_] {
             if (hook) {

@@ -14,9 +14,9 @@
 // Every wait of the main thread in a write is one of these. Each is a wait with a time-out, so
 // the real figure exceeds the nominal one only by what the scheduler adds to each wake-up. The
 // faults that link_bench models come nowhere near it: on two cores kept busy by two other
-// processes, the slowest (a status query that hangs in the driver while the frame is written)
-// took 2.12 s from the press to the message, since once a worker is left inside a driver the
-// later attempts end after their settle allowance.
+// processes, the slowest (a write that hangs in the driver) took 2.11 s from the press to the
+// message, since once a worker is left inside a driver the later attempts end after their
+// settle allowance.
 #pragma once
 
 #include <chrono>
