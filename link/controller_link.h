@@ -131,8 +131,8 @@ private:
     // The last attempt's reader stop flag, as that attempt left it.
     int ReaderStopFlag = 0;
 
-    // Run first by every writer and every reader, on its own thread, with what stops it (tests
-    // only).
+    // Run by every writer just before its frame goes out, and by every reader before its first
+    // poll, on the worker's own thread, with what stops it (tests only).
     using WorkerHook =
         std::function<void(const std::atomic<int>& readerStopFlag, const StopSignal& stop)>;
     WorkerHook writerStartHook_;

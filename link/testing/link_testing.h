@@ -10,9 +10,9 @@ namespace taktor {
 
 class LinkTestAccess {
 public:
-    // A function that every writer, or every reader, runs first on its own thread, given its
-    // attempt's reader stop flag and stop signal; empty for none. Lets a test stand in for a
-    // worker thread that the system starts late.
+    // A function that every writer runs just before its frame goes out, or every reader before
+    // its first poll, on the worker's own thread, given its attempt's reader stop flag and stop
+    // signal; empty for none. Lets a test stand in for a worker that the system holds up.
     using WorkerHook = ControllerLink::WorkerHook;
     static void SetWriterStartHook(ControllerLink& link, WorkerHook hook) {
         link.writerStartHook_ = std::move(hook);
