@@ -91,7 +91,6 @@ struct FakeLine {
     int writesFinished = 0;
     int deafInside = 0;   // deaf operations in progress
     bool closed = false;  // the device was destroyed: the port is closed
-    std::thread::id closedOn;
 
     void LetGo() {
         std::lock_guard<std::mutex> guard(mutex);
@@ -117,7 +116,6 @@ public:
     ~FakeDevice() override {
         std::lock_guard<std::mutex> guard(line_->mutex);
         line_->closed = true;
-        line_->closedOn = std::this_thread::get_id();
         line_->changed.notify_all();
     }
     ChannelHandle Handle() const override { return 7; }
