@@ -1,6 +1,7 @@
 // The Linux kanalyst against a fake sysfs tree laid out as the kernel lays it out: class links
 // into /sys/devices, a "device" link from each terminal, USB ids on the device above.
 #include "tools/kanalyst/posix/list_file_posix.h"
+#include "tools/kanalyst/posix/local_files_posix.h"
 #include "tools/kanalyst/sysfs_ports.h"
 
 #include <gtest/gtest.h>
@@ -131,6 +132,7 @@ protected:
     }
 
     fs::path base_;
+    LocalFiles files_;
 };
 
 TEST_F(FakeSystem, ScanNeverClimbsAboveTheSysfsRoot) {
@@ -140,7 +142,7 @@ TEST_F(FakeSystem, ScanNeverClimbsAboveTheSysfsRoot) {
     const fs::path orphan = Sysfs() / "devices" / "virtual";
     fs::create_directories(orphan);
     AddTerminal("ttyACM1", orphan);
-    const std::vector<PortRecord> records = ScanSysfsPorts(Sysfs(), Dev());
+    const std::vector<PortRecord> records = ScanSysfsPorts(files_, Sysfs(), Dev());
     ASSERT_EQ(records.size(), 1u);
     EXPECT_FALSE(records[0].usb.has_value());
 }
@@ -152,12 +154,12 @@ TEST_F(FakeSystem, ScanToleratesBrokenEntries) {
     WriteFile(Dev() / "ttyUSB4", "");
     fs::create_directory_symlink("../../devices/nowhere", Sysfs() / "class" / "tty" / "ttyUSB4");
 
-    const std::vector<PortRecord> records = ScanSysfsPorts(Sysfs(), Dev());
+    const std::vector<PortRecord> records = ScanSysfsPorts(files_, Sysfs(), Dev());
     ASSERT_EQ(records.size(), 3u);  // listed, but without ids
     for (const PortRecord& record : records) {
         EXPECT_FALSE(record.usb.has_value()) << record.port;
     }
-    EXPECT_TRUE(ScanSysfsPorts(base_ / "no-such-sysfs", Dev()).empty());
+    EXPECT_TRUE(ScanSysfsPorts(files_, base_ / "no-such-sysfs", Dev()).empty());
 }
 
 TEST_F(FakeSystem, ToolWritesBesideItsOwnExecutableByDefault) {
