@@ -4,7 +4,7 @@
 
 #include <winioctl.h>
 
-#include <cstring>
+#include <algorithm>
 
 #include "common/win/wide.h"
 #include "tools/kanalyst/wine_prefix.h"
@@ -87,7 +87,7 @@ public:
             size == 0 || size > sizeof target) {
             return std::nullopt;
         }
-        return std::string(target, strnlen(target, size));
+        return std::string(target, std::find(target, target + size, '\0'));
     }
 
     std::optional<std::string> ReadSmallFile(const std::string& path) override {
