@@ -106,9 +106,13 @@ std::vector<SysfsUsbAdapter> ScanSysfsUsbAdapters(UnixFiles& files, const std::s
     const std::string root = ResolvePath(files, sysfsRoot);
     const std::string busDir = JoinPath(root, "bus/usb/devices");
     for (const std::string& name : files.ListDirectory(busDir)) {
+        // The ids first: resolving a path costs a link query per component under Wine.
+        const std::optional<UsbId> usb = ReadUsbId(files, JoinPath(busDir, name));
+        if (!usb || FindKnownAdapter(*usb) == nullptr) {
+            continue;
+        }
         const std::string dir = ResolvePath(files, JoinPath(busDir, name));
-        const std::optional<UsbId> usb = ReadUsbId(files, dir);
-        if (!usb || FindKnownAdapter(*usb) == nullptr || !LiesBelow(dir, root)) {
+        if (!LiesBelow(dir, root)) {
             continue;
         }
         SysfsUsbAdapter adapter{*usb, ReadAttribute(files, JoinPath(dir, "product")), "", dir};
