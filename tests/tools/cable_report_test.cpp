@@ -60,6 +60,18 @@ DeviceRecord Ch340WithoutDriver() {
     return device;
 }
 
+// A CH340 found on Linux under Wine: its terminal, and the COM port leading to it, if any; with
+// no terminal when driver is given (the driver that took the device instead, "" for none).
+DeviceRecord LinuxCh340(const std::string& port, PortOpen open = PortOpen::Free,
+                        std::optional<std::string> driver = std::nullopt) {
+    DeviceRecord device = Ch340(port, open);
+    device.service = driver.value_or("ch341-uart");
+    device.terminal =
+        LinuxTerminal{driver ? "" : "/dev/ttyUSB0",
+                      port.empty() ? "ln -s /dev/ttyUSB0 ~/.wine/dosdevices/com33" : ""};
+    return device;
+}
+
 DeviceRecord RefusedPl2303(const std::string& port) {
     DeviceRecord device = Pl2303(port, PortOpen::Missing);
     device.description = "PL2303HXA PHASED OUT SINCE 2012. PLEASE CONTACT YOUR SUPPLIER.";
@@ -350,6 +362,19 @@ TEST(Diagnose, VerdictFollowsTheTakenPortThenThePriorityOrder) {
          "",
          0},
         {"nothing at all", {BuiltInPort()}, Verdict::NothingFound, "", "", 0},
+        {"Wine: the terminal refuses the user",
+         {LinuxCh340("COM33", PortOpen::Busy)},
+         Verdict::NoPermission,
+         "COM33",
+         "COM33",
+         1},
+        {"Wine: no port leads to the terminal", {LinuxCh340("")}, Verdict::NoComLink, "", "", 1},
+        {"Wine: no terminal",
+         {LinuxCh340("", PortOpen::NotTried, "")},
+         Verdict::NoKernelDriver,
+         "",
+         "",
+         1},
     };
     for (const Row& row : rows) {
         const Diagnosis diagnosis = Diagnose(row.devices);
@@ -414,6 +439,19 @@ TEST(CableReport, WholeTextForACableWithoutDriver) {
 Список портов, который Kanalyst запишет для конфигуратора в listport.txt:
    COMMUNICATIONS PORT (COM1)
 )");
+}
+
+TEST(CableReport, TellsLinuxFaultsWithTheirCommands) {
+    const std::pair<DeviceRecord, const char*> rows[] = {
+        {LinuxCh340("COM33", PortOpen::Busy), "«sudo usermod -aG dialout $USER»"},
+        {LinuxCh340(""), "«ln -s /dev/ttyUSB0 ~/.wine/dosdevices/com33»"},
+        {LinuxCh340("", PortOpen::NotTried, ""), "«sudo modprobe ch341»"},
+        {LinuxCh340("", PortOpen::NotTried, "usbfs"), "«sudo apt remove brltty»"},
+    };
+    for (const auto& [device, command] : rows) {
+        const std::string summary = ReportSummary({device}, Diagnose({device}));
+        EXPECT_NE(summary.find(command), std::string::npos) << summary;
+    }
 }
 
 TEST(CableReport, WholeFileForTwoCablesOneBusyAfterACutEnumeration) {

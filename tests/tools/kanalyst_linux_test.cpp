@@ -1,7 +1,9 @@
 // The Linux kanalyst against a fake sysfs tree laid out as the kernel lays it out: class links
 // into /sys/devices, a "device" link from each terminal, USB ids on the device above.
 #include "tools/kanalyst/posix/list_file_posix.h"
+#include "tools/kanalyst/posix/local_files_posix.h"
 #include "tools/kanalyst/sysfs_ports.h"
+#include "tools/kanalyst/wine_prefix.h"
 
 #include <gtest/gtest.h>
 
@@ -131,6 +133,7 @@ protected:
     }
 
     fs::path base_;
+    LocalFiles files_;
 };
 
 TEST_F(FakeSystem, ScanNeverClimbsAboveTheSysfsRoot) {
@@ -140,7 +143,7 @@ TEST_F(FakeSystem, ScanNeverClimbsAboveTheSysfsRoot) {
     const fs::path orphan = Sysfs() / "devices" / "virtual";
     fs::create_directories(orphan);
     AddTerminal("ttyACM1", orphan);
-    const std::vector<PortRecord> records = ScanSysfsPorts(Sysfs(), Dev());
+    const std::vector<PortRecord> records = ScanSysfsPorts(files_, Sysfs(), Dev());
     ASSERT_EQ(records.size(), 1u);
     EXPECT_FALSE(records[0].usb.has_value());
 }
@@ -152,12 +155,65 @@ TEST_F(FakeSystem, ScanToleratesBrokenEntries) {
     WriteFile(Dev() / "ttyUSB4", "");
     fs::create_directory_symlink("../../devices/nowhere", Sysfs() / "class" / "tty" / "ttyUSB4");
 
-    const std::vector<PortRecord> records = ScanSysfsPorts(Sysfs(), Dev());
+    const std::vector<PortRecord> records = ScanSysfsPorts(files_, Sysfs(), Dev());
     ASSERT_EQ(records.size(), 3u);  // listed, but without ids
     for (const PortRecord& record : records) {
         EXPECT_FALSE(record.usb.has_value()) << record.port;
     }
-    EXPECT_TRUE(ScanSysfsPorts(base_ / "no-such-sysfs", Dev()).empty());
+    EXPECT_TRUE(ScanSysfsPorts(files_, base_ / "no-such-sysfs", Dev()).empty());
+}
+
+// Kanalyst.exe under Wine reads the prefix's COM links and sysfs through this code.
+TEST_F(FakeSystem, WinePortsAreTheLinksThatLeadToTerminalsInDev) {
+    AddTypicalPorts();
+    const fs::path usb = Sysfs() / "devices/pci0000:00/0000:00:14.0/usb1";
+    fs::create_directory_symlink("../../../bus/usb-serial/drivers/ch341-uart",
+                                 usb / "1-2/1-2:1.0/ttyUSB2/driver");
+    fs::create_directories(AddUsbDevice("pci0000:00/0000:00:14.0/usb1/1-5", "1a86", "7523", "") /
+                           "1-5:1.0");
+    fs::create_directory_symlink("../../../../../bus/usb/drivers/usbfs",
+                                 usb / "1-5/1-5:1.0/driver");
+    fs::create_directories(Sysfs() / "bus/usb/devices");
+    for (const char* name : {"1-1", "1-2", "1-3", "1-4", "1-5"}) {
+        fs::create_directory_symlink(
+            "../../../devices/pci0000:00/0000:00:14.0/usb1/" + std::string(name),
+            Sysfs() / "bus/usb/devices" / name);
+    }
+    const fs::path dos = base_ / "Wine prefix/dosdevices";
+    fs::create_directories(dos);
+    fs::create_directories(Dev() / "serial/by-id");
+    fs::create_symlink("../../ttyUSB2", Dev() / "serial/by-id/usb-1a86-port0");
+    fs::create_symlink(Dev() / "serial/by-id/usb-1a86-port0", dos / "com33");
+    fs::create_symlink(Dev() / "ttyUSB2", dos / "com40");  // the lower number counts
+    fs::create_symlink(Dev() / "ttyUSB0", dos / "com5");   // SetupAPI has COM5 already
+    fs::create_symlink(Dev() / "ttyS0", dos / "com1");     // not a USB terminal
+    WriteFile(base_ / "ttyUSB10", "");
+    fs::create_symlink(base_ / "ttyUSB10", dos / "com7");  // named like a terminal, not in dev
+
+    DeviceRecord setupApi;
+    setupApi.description = "USB-SERIAL CH340";
+    setupApi.usb = UsbId{0x1a86, 0x7523};
+    setupApi.setupClass = "Ports";
+    setupApi.port = "COM5";
+    std::vector<DeviceRecord> devices = {setupApi};
+    AddUnlistedPorts(devices, ReadWinePrefixDevices(
+                                  files_, {Sysfs(), Dev(), base_ / "Wine prefix", base_.string()}));
+    EXPECT_EQ(FormatPortList(ListedPorts(devices)),
+              "USB-SERIAL CH340 (COM5)\nUSB-SERIAL CH340 (COM33)\n");
+    std::multiset<std::string> found;  // terminal, driver, the command that would link it
+    for (const DeviceRecord& device : devices) {
+        if (device.terminal) {
+            found.insert(device.terminal->node + "|" + device.service + "|" +
+                         device.terminal->linkCommand);
+        }
+    }
+    const std::string dev = Dev().string();
+    EXPECT_EQ(found, (std::multiset<std::string>{
+                         dev + "/ttyUSB2|ch341-uart|",
+                         dev + "/ttyACM0||ln -s ~/dev/ttyACM0 ~/'Wine prefix/dosdevices/com41'",
+                         dev + "/ttyUSB10||ln -s ~/dev/ttyUSB10 ~/'Wine prefix/dosdevices/com41'",
+                         "||",          // the PL2303 whose terminal has no node
+                         "|usbfs|"}));  // a program took the CH340
 }
 
 TEST_F(FakeSystem, ToolWritesBesideItsOwnExecutableByDefault) {

@@ -47,7 +47,7 @@ bool SameIds(const DeviceRecord& a, const DeviceRecord& b) {
 bool IsShadowedByItsPort(const std::vector<DeviceRecord>& devices, std::size_t index) {
     const DeviceRecord& device = devices[index];
     const std::optional<std::uint32_t> problem = ProblemCode(device);
-    if (HasPort(device) || (problem && *problem != 0)) {
+    if (device.terminal || HasPort(device) || (problem && *problem != 0)) {
         return false;
     }
     for (std::size_t other = 0; other < devices.size(); ++other) {
@@ -87,6 +87,10 @@ Verdict VerdictForTaken(const DeviceRecord& device) {
     if (!DriverWorksOrUnread(device)) {
         return Verdict::PickedBroken;
     }
+    // Wine does not keep a port to one program, so a refused terminal means missing rights.
+    if (device.terminal && device.open == PortOpen::Busy) {
+        return Verdict::NoPermission;
+    }
     switch (device.open) {
         case PortOpen::Free:
             return Verdict::Works;
@@ -107,7 +111,8 @@ std::string OpenWords(const DeviceRecord& device) {
         case PortOpen::Free:
             return "открывается, свободен";
         case PortOpen::Busy:
-            return "занят другой программой (доступ запрещён)";
+            return device.terminal ? "не открывается: нет прав на " + device.terminal->node
+                                   : "занят другой программой (доступ запрещён)";
         case PortOpen::Missing:
             return "такого порта в системе нет";
         case PortOpen::Failed:
@@ -147,8 +152,21 @@ std::string StateWords(const DeviceRecord& device) {
     return ProblemWords(*problem);
 }
 
+// The kernel driver of a device read from Linux: the terminal's, or what took the USB device.
+std::string KernelDriverWords(const DeviceRecord& device) {
+    const std::string driver = OneLineText(device.service);
+    if (!device.terminal->node.empty()) {
+        return "работает; драйвер ядра " + (driver.empty() ? "неизвестен" : driver);
+    }
+    return driver.empty() ? "драйвер ядра не подключился, терминала нет"
+                          : "устройство занял драйвер " + driver + ", терминала нет";
+}
+
 // The state with the driver's service and version.
 std::string DriverWords(const DeviceRecord& device) {
+    if (device.terminal) {
+        return KernelDriverWords(device);
+    }
     std::string words = StateWords(device);
     if (!device.service.empty()) {
         words += "; служба " + OneLineText(device.service);
@@ -190,6 +208,11 @@ std::string DriverName(const DeviceRecord& device) {
         return "драйвер CH340/CH341 (CH341SER) с сайта производителя чипа, компании WCH";
     }
     return "драйвер Prolific PL2303 с сайта компании Prolific";
+}
+
+// The Linux module that makes terminals for the cable.
+std::string KernelModule(const DeviceRecord& device) {
+    return device.usb && RecogniseCable(*device.usb) == Cable::Ch340 ? "ch341" : "pl2303";
 }
 
 const char kRemoveWithDriver[] =
@@ -298,6 +321,52 @@ const VerdictWords kVerdictWords[] = {
                 "посмотрите, какое устройство назначено на " +
                 s.diagnosis.takenPort + ".";
      }},
+    {Verdict::NoPermission,
+     [](const Subject& s) {
+         return "Шнур " + CableOn(*s.device) + " найден, но Linux не даёт открыть его терминал " +
+                s.device->terminal->node + ": у пользователя нет на это прав.";
+     },
+     [](const Subject&) -> std::string {
+         return "Добавьте себя в группу dialout: откройте терминал и выполните «sudo usermod -aG "
+                "dialout $USER» (в Fedora и других дистрибутивах на RPM — та же команда), затем "
+                "выйдите из системы и войдите снова или перезагрузите компьютер: новая группа "
+                "действует только с нового входа. Если вы уже в группе dialout, достаточно войти "
+                "заново.";
+     }},
+    {Verdict::NoComLink,
+     [](const Subject& s) {
+         return "Шнур " + AdapterName(*s.device) + " подключён (" + s.device->terminal->node +
+                "), но ни один COM-порт Wine не ведёт к нему.";
+     },
+     [](const Subject& s) {
+         return "Wine назначает шнурам COM-порты только при своём запуске. Закройте конфигуратор "
+                "и другие программы Wine, выполните в терминале «wineserver -k» и снова "
+                "запустите Taktor.exe. Если порт не появится, добавьте его сами: «" +
+                s.device->terminal->linkCommand + "» — и повторите запись.";
+     }},
+    {Verdict::NoKernelDriver,
+     [](const Subject& s) {
+         const std::string why =
+             s.device->service.empty()
+                 ? "в ядре нет драйвера " + KernelModule(*s.device) + " или он не загружен"
+                 : "устройство занял драйвер " + OneLineText(s.device->service) +
+                       " — обычно так его забирает программа brltty";
+         return "Шнур " + AdapterName(*s.device) +
+                " подключён, но Linux не создал для него терминал: " + why + ".";
+     },
+     [](const Subject& s) {
+         if (!s.device->service.empty()) {
+             return std::string(
+                 "Удалите программу для дисплеев Брайля brltty, если она не нужна: «sudo apt "
+                 "remove brltty» (в Fedora — «sudo dnf remove brltty»), затем выньте шнур и "
+                 "вставьте его снова.");
+         }
+         return "Выполните в терминале «sudo modprobe " + KernelModule(*s.device) +
+                "», затем выньте шнур и вставьте его снова. Если modprobe ответит, что модуль не "
+                "найден, установите полный набор модулей ядра дистрибутива (в Debian — пакет "
+                "linux-image-amd64, в Ubuntu — linux-modules-extra для своего ядра, в Fedora — "
+                "kernel-modules) и перезагрузите компьютер.";
+     }},
     {Verdict::CableNotWorking,
      [](const Subject& s) {
          const std::string why = !DriverWorksOrUnread(*s.device) ? StateWords(*s.device)
@@ -387,11 +456,15 @@ void DescribeAdapter(std::string& out, std::size_t number, const DeviceRecord& d
     const std::string description = OneLineText(device.description);
     const std::string friendly = OneLineText(device.friendlyName);
     const std::string shown = friendly.empty() ? description : friendly;
-    if (!shown.empty()) {
+    if (device.terminal) {
+        if (!description.empty()) {
+            out += indent + "Устройство называет себя: «" + description + "»\n";
+        }
+    } else if (!shown.empty()) {
         out += indent + "Название в Диспетчере устройств: «" + shown + "»\n";
     }
     const std::string product = OneLineText(device.busDescription);
-    if (!product.empty() && product != description && product != shown) {
+    if (!device.terminal && !product.empty() && product != description && product != shown) {
         out += indent + "Устройство называет себя: «" + product + "»\n";
     }
     const std::optional<bool> connected = IsConnected(device);
@@ -410,9 +483,20 @@ void DescribeAdapter(std::string& out, std::size_t number, const DeviceRecord& d
     } else {
         out += indent + "Подключён ли сейчас, неизвестно\n";
     }
+    if (device.terminal) {
+        out += indent + "Терминал Linux: " +
+               (device.terminal->node.empty() ? std::string("нет") : device.terminal->node) + '\n';
+    }
     out += indent + "Драйвер: " + DriverWords(device) + '\n';
     out += indent + "COM-порт: ";
-    out += HasPort(device) ? OneLineText(device.port) + " — " + OpenWords(device) : "нет";
+    if (HasPort(device)) {
+        out += OneLineText(device.port) + " — " + OpenWords(device);
+    } else if (device.terminal && !device.terminal->node.empty()) {
+        out += "нет — ни один COM-порт Wine не ведёт к " + device.terminal->node +
+               "; добавить его: «" + device.terminal->linkCommand + "»";
+    } else {
+        out += "нет";
+    }
     out += '\n';
 }
 
@@ -481,8 +565,11 @@ Diagnosis Diagnose(const std::vector<DeviceRecord>& devices) {
             diagnosis.subject.reset();
         }
     } else if (cable) {
-        diagnosis.verdict = Verdict::CableNotWorking;
         diagnosis.subject = brokenCable ? brokenCable : cable;
+        const std::optional<LinuxTerminal>& terminal = devices[*diagnosis.subject].terminal;
+        diagnosis.verdict = !terminal                ? Verdict::CableNotWorking
+                            : terminal->node.empty() ? Verdict::NoKernelDriver
+                                                     : Verdict::NoComLink;
     } else if (foreign) {
         diagnosis.verdict = Verdict::WrongAdapter;
         diagnosis.subject = foreign;

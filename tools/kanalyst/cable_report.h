@@ -24,8 +24,11 @@ enum class Verdict {
     Busy,             // another program holds it
     PickedBroken,     // its driver reports a problem, or the port does not open
     PickedUnchecked,  // not a USB port, so not opened
+    NoPermission,     // under Wine: Linux does not let the user open the port's terminal
     // The configurator will take nothing; the first that applies.
     CableNotWorking,  // a known cable is connected, but without a working driver or port
+    NoComLink,        // under Wine: a known cable has a Linux terminal, but no COM port leads there
+    NoKernelDriver,   // under Wine: a known cable is connected, but Linux made no terminal for it
     WrongAdapter,     // a USB-serial adapter of another type is connected
     UnidentifiedUsb,  // a USB device Windows could not identify
     OnlyRemembered,   // a known cable was connected before, but is not now

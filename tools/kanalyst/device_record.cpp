@@ -160,6 +160,9 @@ std::optional<bool> IsConnected(const DeviceRecord& device) {
 }
 
 DriverState StateOfDriver(const DeviceRecord& device) {
+    if (device.terminal) {
+        return device.terminal->node.empty() ? DriverState::NoDriver : DriverState::Working;
+    }
     if (SaysProlificRefuses(device)) {
         return DriverState::ProlificRefused;
     }

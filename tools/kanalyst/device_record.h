@@ -1,6 +1,7 @@
-// One device as Windows describes it, with the readings of its state that may or may not be
-// there, and what follows from them: is it connected, its problem code, the state of its driver,
-// what kind of adapter it is, and whether its port goes into listport.txt.
+// One device as Windows describes it (or, under Wine, as Linux does), with the readings of its
+// state that may or may not be there, and what follows from them: is it connected, its problem
+// code, the state of its driver, what kind of adapter it is, and whether its port goes into
+// listport.txt.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +45,13 @@ struct LocalTime {
 
 bool operator<(const LocalTime& a, const LocalTime& b);
 
+// What Linux says of a device that Kanalyst.exe found under Wine on the Unix side (see
+// wine_prefix.h).
+struct LinuxTerminal {
+    std::string node;         // "/dev/ttyUSB0"; empty: the kernel made no terminal for the device
+    std::string linkCommand;  // for a terminal that no COM port leads to: the command adding one
+};
+
 struct DeviceRecord {
     std::string instanceId;      // USB\VID_1A86&PID_7523\5&2B3C7D0&0&2
     std::string description;     // the device description, from the driver or the device
@@ -69,6 +77,10 @@ struct DeviceRecord {
     // The test open of its port.
     PortOpen open = PortOpen::NotTried;
     std::uint32_t openError = 0;
+    // Set for a device read from Linux: its port is a link in the Wine prefix, its service the
+    // kernel driver of its terminal ("ch341-uart") or of its USB interface ("usbfs": a program
+    // took the device).
+    std::optional<LinuxTerminal> terminal;
 };
 
 // Device Manager's problem codes that the diagnosis tells apart.
@@ -112,7 +124,8 @@ enum class DriverState {
 };
 
 // From presence, the problem code, the vendor, the names (for Prolific's refusal only), the
-// setup class and the service.
+// setup class and the service. A device read from Linux works when it has a terminal and has no
+// driver otherwise.
 DriverState StateOfDriver(const DeviceRecord& device);
 
 // The problem code in Russian words as Device Manager states it, with the code: "драйверы для

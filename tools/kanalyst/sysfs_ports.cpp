@@ -1,35 +1,24 @@
 #include "tools/kanalyst/sysfs_ports.h"
 
-#include <cstdio>
-#include <optional>
-#include <string>
-#include <system_error>
+#include <algorithm>
 
 namespace kanalyst {
-namespace fs = std::filesystem;
 namespace {
 
 // A bound on the walk up: a terminal sits a few levels below its USB device (port, interface).
 constexpr int kMaxWalk = 16;
 
 // The text of a sysfs attribute without its trailing line end; empty when it cannot be read.
-std::string ReadAttribute(const fs::path& file) {
-    std::FILE* f = std::fopen(file.c_str(), "rb");
-    if (f == nullptr) {
-        return std::string();
-    }
-    char buffer[4096];
-    const std::size_t n = std::fread(buffer, 1, sizeof buffer, f);
-    std::fclose(f);
-    std::string text(buffer, n);
+std::string ReadAttribute(UnixFiles& files, const std::string& file) {
+    std::string text = files.ReadSmallFile(file).value_or(std::string());
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
         text.pop_back();
     }
     return text;
 }
 
-std::optional<std::uint16_t> ReadHexAttribute(const fs::path& file) {
-    const std::string text = ReadAttribute(file);
+std::optional<std::uint16_t> ReadHexAttribute(UnixFiles& files, const std::string& file) {
+    const std::string text = ReadAttribute(files, file);
     if (text.empty() || text.size() > 4) {
         return std::nullopt;
     }
@@ -50,63 +39,104 @@ std::optional<std::uint16_t> ReadHexAttribute(const fs::path& file) {
     return static_cast<std::uint16_t>(value);
 }
 
-bool StartsWith(const std::string& text, const char* prefix) {
+std::optional<UsbId> ReadUsbId(UnixFiles& files, const std::string& dir) {
+    const std::optional<std::uint16_t> vendor = ReadHexAttribute(files, JoinPath(dir, "idVendor"));
+    const std::optional<std::uint16_t> product =
+        ReadHexAttribute(files, JoinPath(dir, "idProduct"));
+    if (!vendor || !product) {
+        return std::nullopt;
+    }
+    return UsbId{*vendor, *product};
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.rfind(prefix, 0) == 0;
 }
 
-// True when path lies strictly below root (both canonical).
-bool LiesBelow(const fs::path& path, const fs::path& root) {
-    auto p = path.begin();
-    for (auto r = root.begin(); r != root.end(); ++r, ++p) {
-        if (p == path.end() || *p != *r) {
-            return false;
-        }
-    }
-    return p != path.end();
+// The name of the driver a device directory is bound to ("driver" links to the driver's
+// directory); empty when none is.
+std::string DriverOf(UnixFiles& files, const std::string& dir) {
+    const std::optional<std::string> target = files.ReadLink(JoinPath(dir, "driver"));
+    return target ? FileNameOf(*target) : std::string();
 }
 
-// Fills in ids and product string from the USB device above the terminal's device directory.
-void ReadUsbDevice(const fs::path& terminal, const fs::path& root, PortRecord& record) {
-    std::error_code ec;
-    fs::path dir = fs::canonical(terminal / "device", ec);
-    for (int step = 0; !ec && step < kMaxWalk && LiesBelow(dir, root); ++step) {
-        if (fs::exists(dir / "idVendor", ec)) {
-            const std::optional<std::uint16_t> vendor = ReadHexAttribute(dir / "idVendor");
-            const std::optional<std::uint16_t> product = ReadHexAttribute(dir / "idProduct");
-            if (vendor && product) {
-                record.usb = UsbId{*vendor, *product};
-            }
-            record.description = ReadAttribute(dir / "product");
+// Fills in ids, product string and the USB device from the first directory holding idVendor
+// above the terminal's device directory.
+void ReadUsbDevice(UnixFiles& files, const std::string& deviceDir, const std::string& root,
+                   SysfsTerminal& terminal) {
+    std::string dir = ResolvePath(files, deviceDir);
+    for (int step = 0; step < kMaxWalk && LiesBelow(dir, root); ++step) {
+        if (files.Exists(JoinPath(dir, "idVendor"))) {
+            terminal.usb = ReadUsbId(files, dir);
+            terminal.product = ReadAttribute(files, JoinPath(dir, "product"));
+            terminal.usbDevice = dir;
             return;
         }
-        dir = dir.parent_path();
+        dir = ParentOf(dir);
     }
 }
 
 }  // namespace
 
-std::vector<PortRecord> ScanSysfsPorts(const fs::path& sysfsRoot, const fs::path& devRoot) {
-    std::vector<PortRecord> records;
-    std::error_code ec;
-    const fs::path root = fs::canonical(sysfsRoot, ec);
-    if (ec) {
-        return records;
-    }
-    fs::directory_iterator entries(root / "class" / "tty", ec);
-    for (; !ec && entries != fs::directory_iterator(); entries.increment(ec)) {
-        const std::string name = entries->path().filename().string();
+std::vector<SysfsTerminal> ScanSysfsTerminals(UnixFiles& files, const std::string& sysfsRoot,
+                                              const std::string& devRoot) {
+    std::vector<SysfsTerminal> terminals;
+    const std::string root = ResolvePath(files, sysfsRoot);
+    const std::string classDir = JoinPath(JoinPath(root, "class"), "tty");
+    for (const std::string& name : files.ListDirectory(classDir)) {
         if (!StartsWith(name, "ttyUSB") && !StartsWith(name, "ttyACM")) {
             continue;
         }
-        const fs::path node = devRoot / name;
-        std::error_code nodeError;
-        if (!fs::exists(node, nodeError)) {
+        SysfsTerminal terminal;
+        terminal.name = name;
+        terminal.node = JoinPath(devRoot, name);
+        if (!files.Exists(terminal.node)) {
             continue;
         }
-        PortRecord record;
-        record.port = node.string();
-        ReadUsbDevice(entries->path(), root, record);
-        records.push_back(std::move(record));
+        const std::string deviceDir = JoinPath(JoinPath(classDir, name), "device");
+        terminal.driver = DriverOf(files, deviceDir);
+        ReadUsbDevice(files, deviceDir, root, terminal);
+        terminals.push_back(std::move(terminal));
+    }
+    return terminals;
+}
+
+std::vector<SysfsUsbAdapter> ScanSysfsUsbAdapters(UnixFiles& files, const std::string& sysfsRoot) {
+    std::vector<SysfsUsbAdapter> adapters;
+    const std::string root = ResolvePath(files, sysfsRoot);
+    const std::string busDir = JoinPath(root, "bus/usb/devices");
+    for (const std::string& name : files.ListDirectory(busDir)) {
+        // The ids first: resolving a path costs a link query per component under Wine.
+        const std::optional<UsbId> usb = ReadUsbId(files, JoinPath(busDir, name));
+        if (!usb || FindKnownAdapter(*usb) == nullptr) {
+            continue;
+        }
+        const std::string dir = ResolvePath(files, JoinPath(busDir, name));
+        if (!LiesBelow(dir, root)) {
+            continue;
+        }
+        SysfsUsbAdapter adapter{*usb, ReadAttribute(files, JoinPath(dir, "product")), "", dir};
+        // Its interfaces are named after it: "1-1:1.0".
+        std::vector<std::string> interfaces;
+        for (const std::string& entry : files.ListDirectory(dir)) {
+            if (StartsWith(entry, FileNameOf(dir) + ":")) {
+                interfaces.push_back(entry);
+            }
+        }
+        if (!interfaces.empty()) {
+            adapter.driver = DriverOf(
+                files, JoinPath(dir, *std::min_element(interfaces.begin(), interfaces.end())));
+        }
+        adapters.push_back(std::move(adapter));
+    }
+    return adapters;
+}
+
+std::vector<PortRecord> ScanSysfsPorts(UnixFiles& files, const std::string& sysfsRoot,
+                                       const std::string& devRoot) {
+    std::vector<PortRecord> records;
+    for (const SysfsTerminal& terminal : ScanSysfsTerminals(files, sysfsRoot, devRoot)) {
+        records.push_back({terminal.product, terminal.usb, terminal.node});
     }
     return records;
 }

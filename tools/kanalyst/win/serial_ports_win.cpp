@@ -14,6 +14,7 @@
 
 #include "common/win/wide.h"
 #include "common/worker.h"
+#include "tools/kanalyst/win/wine_side_win.h"
 
 namespace kanalyst {
 namespace {
@@ -285,6 +286,7 @@ void EnumerateSerialPorts(DeviceSink& sink) {
                 [](const DeviceRecord& record) {
                     return !record.port.empty() && !IsPrinterPort(record.port);
                 });
+    AddWineDevices(sink);
 }
 
 void EnumerateAdapters(DeviceSink& sink) {
@@ -295,6 +297,7 @@ void EnumerateAdapters(DeviceSink& sink) {
                            record.usb.has_value() ||
                            UpperCaseAscii(record.instanceId).rfind("USB\\", 0) == 0;
                 });
+    AddWineDevices(sink);
 }
 
 }  // namespace kanalyst

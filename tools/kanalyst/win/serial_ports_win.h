@@ -40,11 +40,12 @@ DeviceCollection CollectDevicesWithin(DeviceEnumerator enumerate, DWORD limitMs)
 // A SYSTEMTIME to the minute.
 LocalTime LocalTimeOf(const SYSTEMTIME& time);
 
-// The present devices of the Ports class that have a port name, except printer (LPT) ports.
+// The present devices of the Ports class that have a port name, except printer (LPT) ports;
+// under Wine also the ports of its prefix that lead to Linux's USB terminals.
 void EnumerateSerialPorts(DeviceSink& sink);
 
 // The devices of every class, connected or remembered, that are of the Ports class, carry USB
-// ids or sit on the USB bus.
+// ids or sit on the USB bus; under Wine also what Linux knows of USB-serial adapters.
 void EnumerateAdapters(DeviceSink& sink);
 
 }  // namespace kanalyst

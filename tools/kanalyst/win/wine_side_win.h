@@ -1,0 +1,17 @@
+// Kanalyst.exe under Wine: notices Wine and reads the Linux side of the machine, so that a cable
+// that Linux knows but Wine's SetupAPI does not is listed and reported as on Windows.
+#pragma once
+
+#include "tools/kanalyst/win/serial_ports_win.h"
+
+namespace kanalyst {
+
+// True when the program runs under Wine: its ntdll exports wine_get_version.
+bool RunsUnderWine();
+
+// Under Wine, adds the devices of the Wine prefix's Linux side (ReadWinePrefixDevices, read
+// through drive Z:) whose port the sink does not hold yet; elsewhere does nothing. Tests point it
+// at a fake sysfs tree with TAKTOR_SYSFS_ROOT, whose "dev" beside it then stands in for /dev.
+void AddWineDevices(DeviceSink& sink);
+
+}  // namespace kanalyst
