@@ -125,10 +125,9 @@ TransferResult ControllerLink::TransferAttempt(const PhaseDurations& durations,
     if (!entry.device) {
         return TransferResult::Aborted;
     }
-    // Workers of earlier attempts still inside this device, then the input that waits, within
-    // the attempt's own allowance and what is left of the grace period.
-    const Clock::time_point settled = Clock::now() + kSettleAllowance;
-    if (!Settle(entry.device, settled)) {
+    // Workers of earlier attempts still inside this device, then the input that waits, each
+    // within an allowance of the attempt's own and what is left of the grace period.
+    if (!Settle(entry.device, Clock::now() + kSettleAllowance)) {
         return TransferResult::Stalled;  // nothing more goes into a device a driver holds up
     }
     const auto attempt = std::make_shared<Attempt>(std::move(entry));
@@ -150,10 +149,9 @@ TransferResult ControllerLink::TransferAttempt(const PhaseDurations& durations,
         })) {
         return TransferResult::Unconfirmed;  // nothing was sent
     }
-    const auto allowed = std::chrono::ceil<std::chrono::milliseconds>(settled - Clock::now());
     if (!WaitWithGrace(
             [&](std::chrono::milliseconds timeout) { return attempt->WaitDrained(timeout); },
-            std::max(allowed, std::chrono::milliseconds(0)))) {
+            kDrainAllowance)) {
         StopWorkers(*attempt, {&writer});
         return TransferResult::Stalled;
     }

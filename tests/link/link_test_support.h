@@ -151,7 +151,7 @@ public:
         if (stopped) {
             line_->changed.wait_for(lock, line_->stoppedWriteTime, [] { return false; });
             if (line_->backAfterStop) {
-                line_->writeTime = Millis(0);
+                line_->writeTime = line_->stoppedWriteTime = Millis(0);
                 line_->reply = "on#\r";
             }
         } else {
