@@ -120,9 +120,12 @@ std::optional<LocalTime> ReadDateProperty(HDEVINFO set, SP_DEVINFO_DATA& device,
 std::optional<bool> ReadRemovable(HDEVINFO set, SP_DEVINFO_DATA& device,
                                   const std::string& instanceId) {
     const std::optional<std::uint32_t> own = ReadDwordProperty(set, device, SPDRP_CAPABILITIES);
-    if (!own || (*own & CM_DEVCAP_REMOVABLE) != 0 ||
-        UpperCaseAscii(instanceId).find("&MI_") == std::string::npos) {
-        return own ? std::optional<bool>((*own & CM_DEVCAP_REMOVABLE) != 0) : std::nullopt;
+    if (!own) {
+        return std::nullopt;
+    }
+    const bool removable = (*own & CM_DEVCAP_REMOVABLE) != 0;
+    if (removable || UpperCaseAscii(instanceId).find("&MI_") == std::string::npos) {
+        return removable;
     }
     DEVINST parent = device.DevInst;  // a stub that answers without writing leaves it so
     ULONG capabilities = 0;
