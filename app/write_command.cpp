@@ -64,8 +64,8 @@ void SendUntilDone(WriteCommandServices& services) {
 }
 
 void CloseControllerChannel(ControllerLink& link) {
-    if (link.IsChannelOpen(kControllerChannel)) {
-        link.CloseChannel(kControllerChannel);
+    if (link.IsChannelOpen(ControllerChannel)) {
+        link.CloseChannel(ControllerChannel);
     }
 }
 
@@ -80,14 +80,13 @@ void WriteCommand(int type, WriteCommandServices& services) {
     if (!CycleAccepted(ReadPhaseTexts(services.fields))) {
         return;
     }
-    services.link.StartGracePeriod();
     services.wait.ShowWaitWindow();
     const Text port = services.ports.FindCablePort();
     if (port.empty()) {
         services.messages.ShowMessage(kFailureTitle, kNoCableText, kErrorMessage);
     } else {
         CloseControllerChannel(services.link);
-        if (services.link.OpenChannel(kControllerChannel, &port, kControllerLineSettings) < 1) {
+        if (services.link.OpenChannel(ControllerChannel, &port, ControllerLineSettings) < 1) {
             services.wait.CloseWaitWindow();
             services.messages.ShowMessage(kFailureTitle, kPortBusyText, kErrorMessage);
         } else {

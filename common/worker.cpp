@@ -5,17 +5,17 @@
 
 namespace taktor {
 
-Worker& Worker::operator=(Worker&& other) noexcept {
-    if (this != &other) {
-        Release();
-        shared_ = std::move(other.shared_);
-        thread_ = std::move(other.thread_);
+Worker::~Worker() {
+    if (thread_.joinable()) {
+        if (WaitFor(std::chrono::milliseconds(0))) {
+            thread_.join();
+        } else {
+            thread_.detach();  // abandoned: it ends when its work returns
+        }
     }
-    return *this;
 }
 
 bool Worker::Start(std::function<void()> body) {
-    Release();
     auto shared = std::make_shared<Shared>();
     try {
         thread_ = std::thread([shared, body = std::move(body)]() mutable {
@@ -32,31 +32,12 @@ bool Worker::Start(std::function<void()> body) {
     return true;
 }
 
-bool Worker::WaitFor(std::chrono::milliseconds timeout) {
+bool Worker::WaitUntil(std::chrono::steady_clock::time_point deadline) {
     if (!shared_) {
         return true;
     }
     std::unique_lock<std::mutex> lock(shared_->mutex);
-    return shared_->ended.wait_for(lock, timeout, [this] { return shared_->done; });
-}
-
-bool Worker::Running() const {
-    if (!shared_) {
-        return false;
-    }
-    std::lock_guard<std::mutex> lock(shared_->mutex);
-    return !shared_->done;
-}
-
-void Worker::Release() {
-    if (thread_.joinable()) {
-        if (Running()) {
-            thread_.detach();  // abandoned: it ends when its work returns
-        } else {
-            thread_.join();
-        }
-    }
-    shared_.reset();
+    return shared_->ended.wait_until(lock, deadline, [this] { return shared_->done; });
 }
 
 }  // namespace taktor

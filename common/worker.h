@@ -19,26 +19,25 @@ namespace taktor {
 class Worker {
 public:
     Worker() = default;
-    Worker(Worker&&) noexcept = default;
-    Worker& operator=(Worker&& other) noexcept;
-    // See Release.
-    ~Worker() { Release(); }
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+    // Joins a thread that has ended (it has only to return from its function); leaves one that
+    // still runs to end on its own.
+    ~Worker();
 
     // False when no thread could be started; body is then destroyed unrun, on this thread. What
-    // body owns is released, on the worker's thread, before the worker counts as ended.
+    // body owns is released, on the worker's thread, before the worker counts as ended. At most
+    // once per Worker.
     bool Start(std::function<void()> body);
 
-    // True when the worker has ended (or none was started) within the time-out.
-    bool WaitFor(std::chrono::milliseconds timeout);
-
-    // Started and not yet ended.
-    bool Running() const;
+    // True when the worker has ended (or none was started) by the deadline, or within the
+    // time-out.
+    bool WaitUntil(std::chrono::steady_clock::time_point deadline);
+    bool WaitFor(std::chrono::milliseconds timeout) {
+        return WaitUntil(std::chrono::steady_clock::now() + timeout);
+    }
 
 private:
-    // Joins a thread that has ended: it has only to return from its function, so that takes
-    // no longer than a thread's exit. Leaves one that still runs to end on its own.
-    void Release();
-
     struct Shared {
         std::mutex mutex;
         std::condition_variable ended;

@@ -1,89 +1,188 @@
-// The link's own waits: the grace period of a write command, workers left inside a driver, and
-// devices closed off the main thread.
+// The channel table, and the threads that open, use and close its ports.
 #include "link/controller_link.h"
 
-#include <algorithm>
+#include <condition_variable>
+#include <set>
 #include <utility>
 
 #include "link/write_timing.h"
 
 namespace taktor {
 
-using std::chrono::milliseconds;
+namespace {
+
+constexpr Text::size_type kMaxPortNameLength = 59;
+
+}  // namespace
+
+Text DevicePath(const Text& portName) {
+    return u"\\\\.\\" + portName.substr(0, kMaxPortNameLength);
+}
+
+// The ports that a thread of this link works on, one mark per thread.
+class ControllerLink::HeldPorts : public std::enable_shared_from_this<HeldPorts> {
+public:
+    // Marks path as held until the last copy of the mark is gone.
+    std::shared_ptr<void> Mark(const Text& path) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        held_.insert(path);
+        return std::shared_ptr<void>(nullptr, [self = shared_from_this(), path](void*) {
+            std::lock_guard<std::mutex> guard(self->mutex_);
+            self->held_.erase(self->held_.find(path));
+            self->changed_.notify_all();
+        });
+    }
+
+    // True when no thread works on path within the time-out.
+    bool WaitFree(const Text& path, std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return held_.count(path) == 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::multiset<Text> held_;
+};
 
 ControllerLink::ControllerLink(SerialDeviceOpener opener)
-    : opener_(std::move(opener)), graceLeft_(kGracePeriod) {}
+    : opener_(std::move(opener)), held_(std::make_shared<HeldPorts>()) {}
 
 ControllerLink::~ControllerLink() {
     CloseAllChannels();
 }
 
-void ControllerLink::StartGracePeriod() {
-    graceLeft_ = kGracePeriod;
+bool ControllerLink::StartOnPort(Worker& worker, const Text& path, std::function<void()> body) {
+    return worker.Start([mark = held_->Mark(path), body = std::move(body)] { body(); });
 }
 
-bool ControllerLink::WaitWithGrace(const std::function<bool(milliseconds)>& wait,
-                                   milliseconds nominal) {
-    if (wait(nominal)) {
-        return true;
+bool ControllerLink::PortFree(const Text& path, std::chrono::milliseconds timeout) {
+    return held_->WaitFree(path, timeout);
+}
+
+ControllerLink::Entry ControllerLink::EntryOf(int channel) const {
+    std::lock_guard<std::mutex> guard(tableLock_);
+    if (channel < 0 || static_cast<std::size_t>(channel) >= entries_.size()) {
+        return {};
     }
-    const auto start = Clock::now();
-    const bool came = wait(graceLeft_);
-    const auto used = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
-    graceLeft_ = std::max(milliseconds(0), graceLeft_ - used);
-    return came;
+    return entries_[static_cast<std::size_t>(channel)];
 }
 
-bool ControllerLink::WaitWithGrace(Worker& worker, milliseconds nominal) {
-    return WaitWithGrace([&worker](milliseconds timeout) { return worker.WaitFor(timeout); },
-                         nominal);
-}
+ChannelHandle ControllerLink::OpenChannel(int channel, const Text* portName,
+                                          const LineSettings& settings) {
+    if (portName == nullptr || channel < 0) {
+        return 0;
+    }
+    const Text path = DevicePath(*portName);
+    // A thread of ours is still inside this port's driver: an open would fail, or hang there too.
+    if (!PortFree(path, std::chrono::milliseconds(0))) {
+        return 0;
+    }
 
-bool ControllerLink::RunWithGrace(std::function<void()> body) {
-    Worker worker;
-    return worker.Start(std::move(body)) && WaitWithGrace(worker, milliseconds(0));
-}
-
-void ControllerLink::Release(std::shared_ptr<SerialDevice> device) {
+    // The opening thread hands its device over unless the main thread has stopped waiting;
+    // then it closes the device itself.
+    struct Handover {
+        std::mutex lock;
+        std::shared_ptr<SerialDevice> device;
+        bool abandoned = false;
+        StopSignal stop;
+    };
+    auto handover = std::make_shared<Handover>();
+    Worker opening;
+    const bool started = StartOnPort(opening, path, [handover, open = opener_, path, settings] {
+        std::shared_ptr<SerialDevice> device = open(path, settings, handover->stop);
+        std::lock_guard<std::mutex> guard(handover->lock);
+        if (!handover->abandoned) {
+            handover->device = std::move(device);
+        }
+        // An abandoned device is closed here, after the lock (locals go in reverse order).
+    });
+    if (started && !opening.WaitFor(kOpenWait)) {
+        handover->stop.Set();
+        opening.WaitFor(kStopWait);
+    }
+    std::shared_ptr<SerialDevice> device;
+    {
+        std::lock_guard<std::mutex> guard(handover->lock);
+        handover->abandoned = true;
+        device = std::move(handover->device);  // also one that came just after the wait
+    }
     if (!device) {
+        return 0;
+    }
+    const ChannelHandle handle = device->Handle();
+    Close(Exchange(channel, Entry{std::move(device), path}));
+    return handle;
+}
+
+ControllerLink::Entry ControllerLink::Exchange(int channel, Entry entry) {
+    std::lock_guard<std::mutex> guard(tableLock_);
+    const auto index = static_cast<std::size_t>(channel);
+    if (index >= entries_.size()) {
+        if (!entry.device) {
+            return {};
+        }
+        entries_.resize(index + 1);
+    }
+    return std::exchange(entries_[index], std::move(entry));
+}
+
+void ControllerLink::Close(Entry entry) {
+    if (!entry.device) {
         return;
     }
-    // The worker takes the only reference the main thread had; whether or not the wait for it
-    // runs out, the device is destroyed on the worker. Should no thread start, the device is
-    // kept for the rest of the run rather than closed here, where a hanging driver would freeze
-    // the window.
-    auto held = std::make_shared<std::shared_ptr<SerialDevice>>(std::move(device));
-    Worker closer;
-    if (!closer.Start([held] { held->reset(); })) {
+    // The thread takes the only reference the main thread had; whether or not the wait runs
+    // out, the device is destroyed off this thread. Should no thread start, the device is kept
+    // for the rest of the run rather than closed here, where a hanging driver would freeze the
+    // window.
+    auto held = std::make_shared<std::shared_ptr<SerialDevice>>(std::move(entry.device));
+    Worker closing;
+    if (!StartOnPort(closing, entry.path, [held] { held->reset(); })) {
         static_cast<void>(new std::shared_ptr<SerialDevice>(std::move(*held)));
         return;
     }
-    WaitWithGrace(closer, milliseconds(0));
+    closing.WaitFor(kCloseWait);
 }
 
-bool ControllerLink::PortHeld(const Text& path) {
-    leftovers_.erase(std::remove_if(leftovers_.begin(), leftovers_.end(),
-                                    [](const Leftover& left) { return !left.worker.Running(); }),
-                     leftovers_.end());
-    // The port is free again once the device is gone, even if its worker has still to finish.
-    return std::any_of(leftovers_.begin(), leftovers_.end(), [&](const Leftover& left) {
-        return left.path == path && !left.device.expired();
-    });
+int ControllerLink::IsChannelOpen(int channel) const {
+    return EntryOf(channel).device ? 1 : 0;
 }
 
-bool ControllerLink::Settle(const std::shared_ptr<SerialDevice>& device,
-                            Clock::time_point deadline) {
-    for (Leftover& left : leftovers_) {
-        // Compared by owner, so that no strong reference is ever made here.
-        const bool same = !left.device.owner_before(device) && !device.owner_before(left.device);
-        if (same) {
-            const auto allowed = std::chrono::ceil<milliseconds>(deadline - Clock::now());
-            if (!WaitWithGrace(left.worker, std::max(allowed, milliseconds(0)))) {
-                return false;
-            }
-        }
+void ControllerLink::CloseChannel(int channel) {
+    if (channel >= 0) {
+        Close(Exchange(channel, Entry{}));
     }
-    return true;
+}
+
+void ControllerLink::CloseAllChannels() {
+    std::size_t count = 0;
+    {
+        std::lock_guard<std::mutex> guard(tableLock_);
+        count = entries_.size();
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        CloseChannel(static_cast<int>(i));
+    }
+}
+
+std::int32_t ControllerLink::AvailableInput(int channel) {
+    const Entry entry = EntryOf(channel);
+    const std::int32_t queued = entry.device ? entry.device->QueuedInput(neverStopped_) : 0;
+    return queued > 0 ? queued : 0;
+}
+
+std::int32_t ControllerLink::ReadChannel(int channel, void* buffer, std::int32_t length) {
+    const Entry entry = EntryOf(channel);
+    return entry.device && buffer != nullptr && length > 0
+               ? entry.device->Read(buffer, length, neverStopped_)
+               : 0;
+}
+
+std::int32_t ControllerLink::WriteChannel(int channel, const void* buffer, std::int32_t length) {
+    const Entry entry = EntryOf(channel);
+    return entry.device && buffer != nullptr && length > 0
+               ? entry.device->Write(buffer, length, neverStopped_)
+               : 0;
 }
 
 }  // namespace taktor

@@ -2,20 +2,12 @@
 
 namespace taktor {
 
-std::uint16_t FrameChecksum(const PhaseDurations& durations) {
-    std::uint32_t sum = 0;
-    for (std::uint16_t d : durations) {
-        sum += d;
-    }
-    return static_cast<std::uint16_t>(sum & 0xFFFF);
-}
-
 FrameWords FrameWordsOf(const PhaseDurations& durations) {
     FrameWords words{};
     for (std::size_t i = 0; i < durations.size(); ++i) {
         words[i] = durations[i];
+        words[kFrameWords - 1] = static_cast<std::uint16_t>(words[kFrameWords - 1] + durations[i]);
     }
-    words[kFrameWords - 1] = FrameChecksum(durations);
     return words;
 }
 

@@ -17,8 +17,7 @@ constexpr int kFrameBytes = 2 * kFrameWords;
 using FrameWords = std::array<std::uint16_t, kFrameWords>;
 using ParameterFrame = std::array<std::uint8_t, kFrameBytes>;
 
-// The sum of the durations modulo 65,536.
-std::uint16_t FrameChecksum(const PhaseDurations& durations);
+// The durations, then their sum modulo 65,536 as the checksum.
 FrameWords FrameWordsOf(const PhaseDurations& durations);
 // Every word least significant byte first, whatever the byte order of the machine.
 ParameterFrame WireBytes(const FrameWords& words);

@@ -14,7 +14,7 @@ namespace taktor {
 using ChannelHandle = std::intptr_t;
 
 // The only channel the configurator opens.
-constexpr int kControllerChannel = 0;
+constexpr int ControllerChannel = 0;
 
 struct LineSettings {
     std::int32_t baudRate;
@@ -27,7 +27,7 @@ struct LineSettings {
 };
 
 // 9600 baud, 8N1, no handshake, 255-byte queues.
-extern const LineSettings kControllerLineSettings;
+constexpr LineSettings ControllerLineSettings = {9600, 0, 8, 1.0f, 0, 255, 255};
 
 // "\\.\" followed by at most the first 59 characters of the port name.
 Text DevicePath(const Text& portName);

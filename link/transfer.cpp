@@ -1,50 +1,17 @@
 // One transfer attempt: the parameter frame out, the controller's reply in, and what it means.
-#include "link/transfer.h"
+#include "link/controller_link.h"
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <initializer_list>
 #include <mutex>
-#include <utility>
 #include <vector>
 
-#include "link/controller_link.h"
 #include "link/reply.h"
 #include "link/write_timing.h"
 
 namespace taktor {
-
-// What the workers of one attempt share with the main thread. Each attempt has its own, held by
-// all of them: a worker that wakes late can only ever touch its own attempt's device, reply and
-// stop signal.
-struct ControllerLink::Attempt {
-    explicit Attempt(Entry entry) : device(std::move(entry.device)), path(std::move(entry.path)) {}
-
-    const std::shared_ptr<SerialDevice> device;
-    const Text path;
-
-    // Ends every port operation of this attempt, also those that start only later.
-    StopSignal stop;
-
-    // Set to 1 by the main thread when the reader has had its time; each poll must see the
-    // latest store. It starts at 0 with the attempt, so a reader that starts late still sees a
-    // stop that came before it.
-    std::atomic<int> ReaderStopFlag{0};
-
-    // The reply as this attempt's reader collects it; the main thread takes it as DeviceReply
-    // only once the reader has ended by itself.
-    Text reply;
-
-    // Set by the writer once it has dropped the input that waited, before its frame goes out.
-    std::mutex drainLock;
-    std::condition_variable drainDone;
-    bool drained = false;
-
-    bool WaitDrained(std::chrono::milliseconds timeout) {
-        std::unique_lock<std::mutex> lock(drainLock);
-        return drainDone.wait_for(lock, timeout, [this] { return drained; });
-    }
-};
 
 namespace {
 
@@ -62,24 +29,61 @@ const Text kExternalDamageText =
     u"Для повтора операции нажмите “ДА”\n"
     u"Для разрыва связи нажмите “НЕТ”\n";
 
-void AskAboutDamage(const Text& text, MessageDialog& messages, TransferResult& result) {
-    const int answer = messages.ShowMessage(kDamageTitle, text, kErrorQuestion);
-    if (answer == kAnswerYes) {
-        result = TransferResult::Unconfirmed;
-    } else if (answer == kAnswerNo) {
-        result = TransferResult::Aborted;
-    }
+// The state one attempt shares with its two workers, under the names the design gives it. Each
+// attempt has its own, held by all of them: a worker that wakes late can only ever touch its own
+// attempt's device, frame, reply and stop.
+struct Attempt {
+    Attempt(std::shared_ptr<SerialDevice> port, const PhaseDurations& durations)
+        : device(std::move(port)), FrameStorage(FrameWordsOf(durations)) {}
+
+    const std::shared_ptr<SerialDevice> device;
+    // Written before the workers start; read by FrameWriter only.
+    const FrameWords FrameStorage;
+    // Written by ReplyReader while it runs; read by the main thread once the reader has ended
+    // by itself.
+    Text DeviceReply;
+    // Set to 1 by the main thread when the reader has had its time; each poll must see the
+    // latest store. It starts at 0 with the attempt and the reader never clears it, so a reader
+    // that starts late still sees a stop that came before it.
+    std::atomic<int> ReaderStopFlag{0};
+    // Ends every port operation of this attempt, also those that start only later.
+    StopSignal stop;
+
+    // Set, under lock, once the reader has dropped the input that waited before the frame, or
+    // once the attempt is stopped: what the writer waits for.
+    std::mutex lock;
+    std::condition_variable changed;
+    bool drained = false;
+};
+
+// Writes the frame once the input that waited before it is gone.
+void FrameWriter(Attempt& attempt) {
+    std::unique_lock<std::mutex> lock(attempt.lock);
+    attempt.changed.wait(lock, [&] { return attempt.drained || attempt.stop.IsSet(); });
+    lock.unlock();
+    const ParameterFrame bytes = WireBytes(attempt.FrameStorage);
+    attempt.device->Write(bytes.data(), kFrameBytes, attempt.stop);  // at once when stopped
 }
 
-}  // namespace
-
-void ControllerLink::FrameWriter(Attempt& attempt, const ParameterFrame& bytes) {
-    attempt.device->Write(bytes.data(), kFrameBytes, attempt.stop);
-}
-
-void ControllerLink::ReplyReader(Attempt& attempt) {
-    ReplyCollector reply(attempt.reply);  // empties the reply
+// Drops the input that waited, then collects the reply until its terminator or the stop flag.
+// The status query may hang in a broken driver, which is why the drain is done here and not on
+// the main thread.
+void ReplyReader(Attempt& attempt) {
     std::vector<std::uint8_t> buffer(kReceiveBufferSize);
+    for (int read = 0; read < kMaxDrainReads; ++read) {
+        const std::int32_t waiting = attempt.device->QueuedInput(attempt.stop);
+        if (waiting <= 0) {
+            break;
+        }
+        attempt.device->Read(buffer.data(), std::min(waiting, kReceiveBufferSize), attempt.stop);
+    }
+    {
+        std::lock_guard<std::mutex> guard(attempt.lock);
+        attempt.drained = true;
+    }
+    attempt.changed.notify_all();
+
+    ReplyCollector reply(attempt.DeviceReply);  // empties the reply
     for (;;) {
         const std::int32_t waiting = attempt.device->QueuedInput(attempt.stop);
         if (waiting > 0) {
@@ -93,98 +97,70 @@ void ControllerLink::ReplyReader(Attempt& attempt) {
     }
 }
 
-void ControllerLink::StopWorkers(Attempt& attempt, std::initializer_list<Worker*> workers) {
+// Ends the attempt's operations and waits for its workers within kStopWait; one that has not
+// returned by then is walked away from.
+void StopWorkers(Attempt& attempt, std::initializer_list<Worker*> workers) {
     attempt.stop.Set();
+    {
+        std::lock_guard<std::mutex> guard(attempt.lock);  // the writer tests the stop under it
+    }
+    attempt.changed.notify_all();
+    const auto deadline = std::chrono::steady_clock::now() + kStopWait;
     for (Worker* worker : workers) {
-        if (!WaitWithGrace(*worker, std::chrono::milliseconds(0))) {
-            leftovers_.push_back({std::move(*worker), attempt.device, attempt.path});
-        }
+        worker->WaitUntil(deadline);
     }
 }
 
-void ControllerLink::DrainInput(Attempt& attempt) {
-    std::vector<std::uint8_t> buffer(kReceiveBufferSize);
-    for (int read = 0; read < kMaxDrainReads; ++read) {
-        const std::int32_t waiting = attempt.device->QueuedInput(attempt.stop);
-        if (waiting <= 0 || attempt.stop.IsSet()) {
-            break;
-        }
-        attempt.device->Read(buffer.data(), std::min(waiting, kReceiveBufferSize), attempt.stop);
+void AskAboutDamage(const Text& text, MessageDialog& messages, TransferResult& result) {
+    const int answer = messages.ShowMessage(kDamageTitle, text, kErrorQuestion);
+    if (answer == kAnswerYes) {
+        result = TransferResult::Unconfirmed;
+    } else if (answer == kAnswerNo) {
+        result = TransferResult::Aborted;
     }
-    {
-        std::lock_guard<std::mutex> guard(attempt.drainLock);
-        attempt.drained = true;
-    }
-    attempt.drainDone.notify_all();
 }
+
+}  // namespace
 
 TransferResult ControllerLink::TransferAttempt(const PhaseDurations& durations,
                                                MessageDialog& messages) {
-    FrameStorage = FrameWordsOf(durations);
-    Entry entry = EntryOf(kControllerChannel);
+    const Entry entry = EntryOf(ControllerChannel);
     if (!entry.device) {
         return TransferResult::Aborted;
     }
-    // Workers of earlier attempts still inside this device, then the input that waits, each
-    // within an allowance of the attempt's own and what is left of the grace period.
-    if (!Settle(entry.device, Clock::now() + kSettleAllowance)) {
-        return TransferResult::Stalled;  // nothing more goes into a device a driver holds up
-    }
-    const auto attempt = std::make_shared<Attempt>(std::move(entry));
-    if (!attempt->stop.Ready()) {
-        return TransferResult::Unconfirmed;  // nothing was sent
-    }
-
-    // The writer drops the input that waits (a status query may hang in a broken driver, so
-    // not on this thread), then sends the frame; the reader starts once the input is dropped.
-    const ParameterFrame bytes = WireBytes(FrameStorage);
-    Worker writer;
-    Worker reader;
-    if (!writer.Start([attempt, bytes, hook = writerStartHook_] {
-            DrainInput(*attempt);
-            if (hook) {
-                hook(attempt->ReaderStopFlag, attempt->stop);
-            }
-            FrameWriter(*attempt, bytes);
-        })) {
-        return TransferResult::Unconfirmed;  // nothing was sent
-    }
-    if (!WaitWithGrace(
-            [&](std::chrono::milliseconds timeout) { return attempt->WaitDrained(timeout); },
-            kDrainAllowance)) {
-        StopWorkers(*attempt, {&writer});
+    // A thread of an earlier attempt still inside this port's driver: nothing more goes to the
+    // port until it has returned.
+    if (!PortFree(entry.path, kSettleWait)) {
         return TransferResult::Stalled;
     }
-    if (!reader.Start([attempt, hook = readerStartHook_] {
-            if (hook) {
-                hook(attempt->ReaderStopFlag, attempt->stop);
-            }
-            ReplyReader(*attempt);
-        })) {
-        // Without a reader there is no reply to judge; the last one must not stand in for it.
+    const auto attempt = std::make_shared<Attempt>(entry.device, durations);
+    Worker writer;
+    Worker reader;
+    if (!attempt->stop.Ready() ||
+        !StartOnPort(writer, entry.path, [attempt] { FrameWriter(*attempt); })) {
+        return TransferResult::Unconfirmed;  // nothing was sent
+    }
+    if (!StartOnPort(reader, entry.path, [attempt] { ReplyReader(*attempt); })) {
+        // Without a reader there is no reply to judge, and no frame goes out.
         StopWorkers(*attempt, {&writer});
         return TransferResult::Unconfirmed;
     }
 
     if (!reader.WaitFor(kWorkerWait)) {
         attempt->ReaderStopFlag.store(1);
-        ReaderStopFlag = 1;
         if (!reader.WaitFor(kWorkerWait)) {
             // The reader hangs inside the driver. Its writer is stopped with it, so that no
             // write is left in progress.
             StopWorkers(*attempt, {&reader, &writer});
             return TransferResult::Stalled;
         }
-    } else {
-        ReaderStopFlag = 0;
     }
     if (!writer.WaitFor(kWorkerWait)) {
         StopWorkers(*attempt, {&writer});
         return TransferResult::Stalled;
     }
 
-    DeviceReply = std::move(attempt->reply);
-    const ReplyTokens tokens = ReadReplyTokens(DeviceReply);
+    const ReplyTokens tokens = ReadReplyTokens(attempt->DeviceReply);
     TransferResult result =
         tokens.confirmed ? TransferResult::Confirmed : TransferResult::Unconfirmed;
     if (tokens.mcuDamaged) {

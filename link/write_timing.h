@@ -1,22 +1,23 @@
-// How long a write may take: every time constant of a write command, and the bound they give.
+// How long the main thread waits in a write command, and the bound those waits give.
 //
-// A USB-serial driver may stop answering (a cable pulled at the wrong moment, a driver that
-// ignores cancellation), so the main thread never waits for an operation of the port itself:
-// whatever may hang in a driver runs on a Worker (common/worker.h), and the main thread waits
-// for it only as long as this header allows. What has not ended then is abandoned, never killed.
+// A USB-serial driver may stop answering: a cable pulled at the wrong moment, a driver that
+// ignores cancellation. So whatever may block in a driver (opening and configuring the port, the
+// two workers of each attempt, closing the port) runs on a thread of its own that holds its own
+// reference to the device. The main thread waits for such a thread within one of the fixed limits
+// below and walks away when the limit runs out; the thread marks its port as held until it
+// returns (link/controller_link.h). No limit depends on what an earlier wait took.
 //
 // The bound of one write command, from the press of the button to its result message, leaving
-// out the run of the port-listing tool and the time the user takes over damage questions:
+// out the run of the port-listing tool (which the configurator waits for without limit) and the
+// time the user takes over damage questions:
 //
-//   kMostAttempts attempts of at most kSettleAllowance + kDrainAllowance + 3 x kWorkerWait each,
-//   plus one kGracePeriod per command:  6 x (100 + 50 + 3 x 300) ms + 1000 ms = 7.3 s nominal.
+//   kOpenWait + kStopWait                                   opening and configuring the port
+//   + kMostAttempts x (kSettleWait + 3 x kWorkerWait + kStopWait)        the attempts
+//   + kCloseWait                                            closing the port
+//   = 400 + 100 + 6 x (100 + 900 + 100) + 200 ms = 7.3 s.
 //
-// Every wait of the main thread in a write is one of these. Each is a wait with a time-out, so
-// the real figure exceeds the nominal one only by what the scheduler adds to each wake-up. The
-// faults that link_bench models come nowhere near it: on two cores kept busy by two other
-// processes, the slowest (a write that hangs in the driver) took 2.11 s from the press to the
-// message, since once a worker is left inside a driver the later attempts end after their
-// settle allowance.
+// Each is a wait with a time-out, so the real figure exceeds this only by what the scheduler adds
+// to each wake-up.
 #pragma once
 
 #include <chrono>
@@ -30,20 +31,23 @@ constexpr int kMostAttempts = 6;
 // flag was set; for the writer.
 constexpr std::chrono::milliseconds kWorkerWait{300};
 
-// An attempt's own time for workers of earlier attempts that are still inside this port's
-// driver, and then for dropping the input that waits, before its frame goes out. Without them an
-// attempt after a slow cancellation, once the grace period is spent, would have no time at all.
-constexpr std::chrono::milliseconds kSettleAllowance{100};
-constexpr std::chrono::milliseconds kDrainAllowance{50};
+// For opening and configuring the port. An open still running then is cancelled.
+constexpr std::chrono::milliseconds kOpenWait{400};
 
-// Once per write command, for everything else that may hang in a driver: opening and
-// configuring the port, closing it, and workers whose operations were cancelled.
-constexpr std::chrono::milliseconds kGracePeriod{1000};
+// For a thread whose operation was cancelled (an open, or an attempt's workers) to return from
+// the driver.
+constexpr std::chrono::milliseconds kStopWait{100};
 
-constexpr std::chrono::milliseconds kAttemptBound =
-    kSettleAllowance + kDrainAllowance + 3 * kWorkerWait;
+// An attempt's time for a thread of an earlier attempt that is still inside the port's driver;
+// while one is, nothing more goes to the port.
+constexpr std::chrono::milliseconds kSettleWait{100};
+
+// For closing the port.
+constexpr std::chrono::milliseconds kCloseWait{200};
+
+constexpr std::chrono::milliseconds kAttemptBound = kSettleWait + 3 * kWorkerWait + kStopWait;
 constexpr std::chrono::milliseconds kWriteCommandBound =
-    kMostAttempts * kAttemptBound + kGracePeriod;
+    kOpenWait + kStopWait + kMostAttempts * kAttemptBound + kCloseWait;
 static_assert(kWriteCommandBound == std::chrono::milliseconds(7300),
               "the bound stated above must be the sum of its parts");
 

@@ -61,7 +61,6 @@ void Configurator::ConfirmExit() {
 }
 
 void Configurator::ShutDown(UINT exitCode) {
-    link_.StartGracePeriod();
     link_.CloseAllChannels();
     if (state_.WaitWindow != nullptr) {
         layer_.CloseWindow(state_.WaitWindow);

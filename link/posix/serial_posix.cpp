@@ -10,7 +10,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <algorithm>
 #include <climits>
+#include <optional>
 #include <string>
 
 #include "link/line_settings.h"
@@ -54,33 +56,33 @@ public:
     }
 
     std::int32_t Read(void* buffer, std::int32_t length, const StopSignal& stop) override {
-        auto* bytes = static_cast<unsigned char*>(buffer);
-        std::int32_t done = 0;
-        while (done < length && !stop.IsSet()) {
-            const ssize_t n = read(fd_, bytes + done, static_cast<std::size_t>(length - done));
-            if (n > 0) {
-                done += static_cast<std::int32_t>(n);
-                continue;
-            }
-            // With VMIN and VTIME 0 a terminal answers 0 when nothing is there, so only the
-            // poll below tells an empty line from one that went away.
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if ((n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) ||
-                !WaitReady(fd_, POLLIN, stop, -1)) {
-                break;  // EIO after a hang-up, another failure, or the stop
-            }
-        }
-        return done;
+        return Transfer(length, POLLIN, std::nullopt, stop, [&](std::int32_t done) {
+            return read(fd_, static_cast<char*>(buffer) + done,
+                        static_cast<std::size_t>(length - done));
+        });
     }
 
     std::int32_t Write(const void* buffer, std::int32_t length, const StopSignal& stop) override {
-        const auto* bytes = static_cast<const unsigned char*>(buffer);
-        const auto deadline = Clock::now() + length * kWriteTimeoutPerByte + kWriteTimeoutExtra;
+        return Transfer(length, POLLOUT,
+                        Clock::now() + length * kWriteTimeoutPerByte + kWriteTimeoutExtra, stop,
+                        [&](std::int32_t done) {
+                            return write(fd_, static_cast<const char*>(buffer) + done,
+                                         static_cast<std::size_t>(length - done));
+                        });
+    }
+
+private:
+    // Moves length bytes with move(done), waiting for the line between calls until the deadline,
+    // if any. A terminal with VMIN and VTIME 0 answers a read with 0 when nothing is there, so
+    // only the poll tells an empty line from one that went away (EIO after a hang-up). The
+    // count moved, also when the line failed or the stop came.
+    template <typename Move>
+    std::int32_t Transfer(std::int32_t length, short events,
+                          std::optional<Clock::time_point> deadline, const StopSignal& stop,
+                          Move move) {
         std::int32_t done = 0;
         while (done < length && !stop.IsSet()) {
-            const ssize_t n = write(fd_, bytes + done, static_cast<std::size_t>(length - done));
+            const ssize_t n = move(done);
             if (n > 0) {
                 done += static_cast<std::int32_t>(n);
                 continue;
@@ -88,20 +90,20 @@ public:
             if (n < 0 && errno == EINTR) {
                 continue;
             }
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-                break;
+            int timeout = -1;
+            if (deadline) {
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+                timeout = static_cast<int>(std::min<std::int64_t>(left.count(), INT_MAX));
             }
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0 ||
-                !WaitReady(fd_, POLLOUT, stop,
-                           left.count() > INT_MAX ? INT_MAX : static_cast<int>(left.count()))) {
+            if ((n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) || (deadline && timeout <= 0) ||
+                !WaitReady(fd_, events, stop, timeout)) {
                 break;
             }
         }
         return done;
     }
 
-private:
     int fd_;
 };
 
@@ -114,8 +116,9 @@ bool SetRts(int fd, bool on) {
 
 }  // namespace
 
-std::unique_ptr<SerialDevice> OpenSerialDevice(const Text& devicePath,
-                                               const LineSettings& settings) {
+// Nothing here blocks: the open is non-blocking and the settings apply at once.
+std::unique_ptr<SerialDevice> OpenSerialDevice(const Text& devicePath, const LineSettings& settings,
+                                               const StopSignal&) {
     const std::string path = PosixDevicePath(devicePath);
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -124,11 +127,7 @@ std::unique_ptr<SerialDevice> OpenSerialDevice(const Text& devicePath,
     // The port belongs to one opener at a time, as a Windows port opened without sharing does:
     // flock keeps out every other opener that locks, root included; the exclusive mode every
     // other opener but root, locking or not.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        return nullptr;
-    }
-    if (ioctl(fd, TIOCEXCL) != 0) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
         close(fd);
         return nullptr;
     }
@@ -145,7 +144,8 @@ std::unique_ptr<SerialDevice> OpenSerialDevice(const Text& devicePath,
     if (!TermiosFromConfig(config, tio) || tcsetattr(fd, TCSANOW, &tio) != 0) {
         return nullptr;
     }
-    if ((config.rtsControl == 0 || config.rtsControl == 1) && !SetRts(fd, config.rtsControl == 1)) {
+    if ((config.fRtsControl == 0 || config.fRtsControl == 1) &&
+        !SetRts(fd, config.fRtsControl == 1)) {
         return nullptr;
     }
     return device;

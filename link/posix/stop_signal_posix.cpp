@@ -1,28 +1,20 @@
-// The stop signal on POSIX: a pipe that becomes readable once the signal is set, in the poll set
-// of every wait of the serial backend.
-#include <fcntl.h>
+// The stop signal on POSIX: an event counter that becomes readable once the signal is set, in
+// the poll set of every wait of the serial backend.
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <initializer_list>
+#include <cstdint>
 
-#include "link/stop_signal.h"
+#include "link/serial_device.h"
 
 namespace taktor {
 
-StopSignal::StopSignal() {
-    int fds[2] = {-1, -1};
-    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
-        wait_ = fds[0];
-        post_ = fds[1];
-    }
-}
+StopSignal::StopSignal() : wait_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 StopSignal::~StopSignal() {
-    for (const std::intptr_t fd : {wait_, post_}) {
-        if (fd >= 0) {
-            close(static_cast<int>(fd));
-        }
+    if (Ready()) {
+        close(static_cast<int>(wait_));
     }
 }
 
@@ -31,11 +23,18 @@ bool StopSignal::Ready() const {
 }
 
 void StopSignal::Set() {
-    if (!set_.exchange(true) && post_ >= 0) {
-        const char byte = 1;
-        while (write(static_cast<int>(post_), &byte, 1) < 0 && errno == EINTR) {
+    const std::uint64_t one = 1;
+    if (!set_.exchange(true) && Ready()) {
+        while (write(static_cast<int>(wait_), &one, sizeof one) < 0 && errno == EINTR) {
         }
     }
 }
+
+// No call here blocks in a way that a signal could end: the backend never blocks but in poll.
+bool StopSignal::Enter(std::intptr_t) const {
+    return !IsSet();
+}
+
+void StopSignal::Leave() const {}
 
 }  // namespace taktor

@@ -15,8 +15,9 @@ namespace taktor {
 // name without '/' is looked for under /dev.
 std::string PosixDevicePath(const Text& devicePath);
 
-// termios as the driver reports it, seen as the fields of a Windows device control block. rtsOn:
-// the RTS line is up (false when the device has no modem lines).
+// What the line settings may keep of termios as the driver reports it (the flow control), seen as
+// the fields of a Windows device control block; the rest they always set. rtsOn: the RTS line
+// is up (false when the device has no modem lines).
 PortConfig ConfigFromTermios(const termios& tio, bool rtsOn);
 
 // Puts the configuration onto termios in raw mode, as a Windows port always is. False when the

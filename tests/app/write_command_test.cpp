@@ -98,7 +98,7 @@ protected:
     void Run(int type = kButtonPressed) {
         WriteCommandServices services{desk_, desk_, desk_, desk_, *link_};
         WriteCommand(type, services);
-        EXPECT_EQ(link_->IsChannelOpen(kControllerChannel), 0);
+        EXPECT_EQ(link_->IsChannelOpen(ControllerChannel), 0);
         EXPECT_FALSE(desk_.waitShown);
     }
     // Devices of the fake line on COM1, the platform's backend elsewhere.
@@ -188,10 +188,11 @@ TEST_F(Write, DamageAnsweredYesEveryTimeEndsWithoutAnswer) {
 
 TEST_F(Write, NoCableIsToldWhileTheWaitWindowIsUp) {
     int opens = 0;
-    link_ = std::make_unique<ControllerLink>([&opens](const Text&, const LineSettings&) {
-        ++opens;
-        return std::unique_ptr<SerialDevice>();
-    });
+    link_ = std::make_unique<ControllerLink>(
+        [&opens](const Text&, const LineSettings&, const StopSignal&) {
+            ++opens;
+            return std::unique_ptr<SerialDevice>();
+        });
     Run();
     EXPECT_EQ(desk_.log, (Log{"show", "find", "tell", "close"}));
     ASSERT_EQ(desk_.shown.size(), 1u);
@@ -333,9 +334,8 @@ TEST_F(Write, DeafDriverEndsTheCommandWithinItsBound) {
 
         line->LetGo();
         EXPECT_TRUE(line->WaitUntil([](FakeLine& l) { return l.closed; }));
-        link_->StartGracePeriod();
-        ASSERT_GE(OpenControllerOn(*link_, "COM1"), 1);
-        link_->CloseChannel(kControllerChannel);
+        ASSERT_TRUE(Eventually([&] { return OpenControllerOn(*link_, "COM1") >= 1; }));
+        link_->CloseChannel(ControllerChannel);
     }
 }
 
@@ -356,13 +356,13 @@ TEST_F(Write, ReplugUnderANewNameWhileTheOldPortIsStuck) {
     line->LetGo();
 }
 
-// A driver that takes longer than the grace period to give up a stopped write, and then works:
-// the attempts after it still get their time, and one of them goes through.
+// A driver that takes longer than the stop wait to give up a stopped write, and then works: the
+// attempts after it still get their time, and one of them goes through.
 TEST_F(Write, SlowCancellationThenARecoveredLine) {
     auto line = std::make_shared<FakeLine>();
     line->queries = FakeLine::Queries::Answer;
-    line->writeTime = 30s;                          // holds until stopped
-    line->stoppedWriteTime = kGracePeriod + 100ms;  // then takes this long to let go
+    line->writeTime = 30s;                                 // holds until stopped
+    line->stoppedWriteTime = kStopWait + kSettleWait / 2;  // then takes this long to let go
     line->backAfterStop = true;
     UseFakeLine(line);
     Run();

@@ -265,7 +265,7 @@ int Run() {
         std::vector<double> attemptMs;
         std::vector<double> cpuMs;
         int confirmed = 0;
-        if (link.OpenChannel(kControllerChannel, &port, kControllerLineSettings) < 1) {
+        if (link.OpenChannel(ControllerChannel, &port, ControllerLineSettings) < 1) {
             std::fprintf(stderr, "link_bench: cannot open %s/com1\n", dir.c_str());
             return 1;
         }
@@ -281,7 +281,7 @@ int Run() {
                 confirmed += result == TransferResult::Confirmed ? 1 : 0;
             }
         }
-        link.CloseChannel(kControllerChannel);
+        link.CloseChannel(ControllerChannel);
 
         std::vector<double> writeMs;
         int succeeded = 0;

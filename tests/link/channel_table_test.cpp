@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "link/serial_device.h"
+#include "tests/link/link_test_support.h"
 
 namespace taktor {
 namespace {
@@ -66,10 +67,10 @@ private:
     bool open_ = false;
 };
 
-class FakeDevice : public SerialDevice {
+class JournaledDevice : public SerialDevice {
 public:
-    FakeDevice(int id, Journal& journal) : id_(id), journal_(journal) {}
-    ~FakeDevice() override {
+    JournaledDevice(int id, Journal& journal) : id_(id), journal_(journal) {}
+    ~JournaledDevice() override {
         journal_.closedOn = std::this_thread::get_id();
         journal_.Add("close " + std::to_string(id_));
         if (onClose) {
@@ -104,31 +105,39 @@ private:
 
 class ChannelTable : public ::testing::Test {
 protected:
-    // Ports whose name holds "missing" cannot be opened, nor can the empty name.
-    std::unique_ptr<SerialDevice> Open(const Text& path, const LineSettings&) {
+    // Ports whose name holds "missing" cannot be opened, nor can the empty name. An open may
+    // wait at a gate, or hang until it is stopped.
+    std::unique_ptr<SerialDevice> Open(const Text& path, const LineSettings&,
+                                       const StopSignal& stop) {
         const std::string name = Utf8FromText(path);
         journal_.Add("open " + name);
-        if (openGate_ != nullptr) {
-            openGate_->Wait();
+        if (Gate* gate = openGate_.load()) {
+            gate->Wait();  // a driver that ignores the stop
+        } else if (hangUntilStopped_) {
+            while (!stop.IsSet()) {
+                std::this_thread::sleep_for(1ms);
+            }
+            return nullptr;
         }
         if (name == "\\\\.\\" || name.find("missing") != std::string::npos) {
             return nullptr;
         }
-        auto device = std::make_unique<FakeDevice>(++opened_, journal_);
+        auto device = std::make_unique<JournaledDevice>(++opened_, journal_);
         lastDevice_ = device.get();
         return device;
     }
 
     ChannelHandle OpenPort(int channel, const Text& name) {
-        return link_.OpenChannel(channel, &name, kControllerLineSettings);
+        return link_.OpenChannel(channel, &name, ControllerLineSettings);
     }
 
     Journal journal_;
     int opened_ = 0;
-    FakeDevice* lastDevice_ = nullptr;
-    Gate* openGate_ = nullptr;  // an open waits at it
-    ControllerLink link_{
-        [this](const Text& path, const LineSettings& settings) { return Open(path, settings); }};
+    JournaledDevice* lastDevice_ = nullptr;
+    std::atomic<Gate*> openGate_{nullptr};  // an open waits at it
+    std::atomic<bool> hangUntilStopped_{false};
+    ControllerLink link_{[this](const Text& path, const LineSettings& settings,
+                                const StopSignal& stop) { return Open(path, settings, stop); }};
 };
 
 using Entries = std::vector<std::string>;
@@ -178,7 +187,7 @@ TEST_F(ChannelTable, FailedOpenLeavesTheTableAsItWas) {
 }
 
 TEST_F(ChannelTable, AbsentAndEmptyNames) {
-    EXPECT_EQ(link_.OpenChannel(0, nullptr, kControllerLineSettings), 0);
+    EXPECT_EQ(link_.OpenChannel(0, nullptr, ControllerLineSettings), 0);
     EXPECT_TRUE(journal_.Entries().empty());  // not even tried
     EXPECT_EQ(OpenPort(0, u""), 0);
     EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\"}));
@@ -252,17 +261,28 @@ TEST_F(ChannelTable, ClosingUnderAnOperationWaitsForItToReturn) {
     EXPECT_EQ(journal_.Entries().back(), "close 1");
 }
 
-TEST_F(ChannelTable, OpenThatOutlastsItsWaitClosesItsDeviceOffThisThread) {
+TEST_F(ChannelTable, OpenThatHangsIsCancelledOrLeftHoldingItsPort) {
+    // An open that the stop ends fails, and leaves nothing behind.
+    hangUntilStopped_ = true;
+    EXPECT_EQ(OpenPort(0, u"COM3"), 0);
+    hangUntilStopped_ = false;
+    EXPECT_EQ(OpenPort(0, u"COM3"), 101);
+    link_.CloseChannel(0);
+
+    // One that ignores it fails too; its port counts as held, and is not opened again, until
+    // the open returns. Its device is then closed on the thread that opened it.
     Gate gate;
     openGate_ = &gate;
-    EXPECT_EQ(OpenPort(0, u"COM3"), 0);  // after the grace period
-    EXPECT_EQ(link_.IsChannelOpen(0), 0);
-    gate.Open();  // the driver finishes the open after all
-    for (int i = 0; i < 1000 && journal_.Entries().back() != "close 1"; ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    ASSERT_EQ(journal_.Entries().back(), "close 1");
+    journal_.Clear();
+    EXPECT_EQ(OpenPort(0, u"COM3"), 0);
+    openGate_ = nullptr;
+    EXPECT_EQ(OpenPort(1, u"COM3"), 0);
+    EXPECT_EQ(journal_.Entries(), (Entries{"open \\\\.\\COM3"}));
+    EXPECT_EQ(OpenPort(2, u"COM4"), 102);  // other ports are not held up
+    gate.Open();
+    ASSERT_TRUE(Eventually([this] { return journal_.Entries().back() == "close 3"; }));
     EXPECT_NE(journal_.closedOn.load(), std::this_thread::get_id());
+    EXPECT_TRUE(Eventually([this] { return OpenPort(0, u"COM3") > 0; }));  // let go just after
 }
 
 TEST(DevicePath, PrefixAndFiftyNineCharacters) {

@@ -12,24 +12,24 @@ namespace {
 // write, so that a field that is changed by mistake shows.
 PortConfig DriverConfig() {
     PortConfig config;
-    config.baudRate = 1200;
-    config.parityCheck = false;
-    config.parity = 2;
-    config.byteSize = 7;
-    config.stopBits = 2;
-    config.outxCtsFlow = true;
-    config.rtsControl = 3;
-    config.outX = false;
-    config.inX = true;
-    config.xonChar = 0x21;
-    config.xoffChar = 0x22;
-    config.xonLim = 1234;
-    config.xoffLim = 4321;
+    config.BaudRate = 1200;
+    config.fParity = false;
+    config.Parity = 2;
+    config.ByteSize = 7;
+    config.StopBits = 2;
+    config.fOutxCtsFlow = true;
+    config.fRtsControl = 3;
+    config.fOutX = false;
+    config.fInX = true;
+    config.XonChar = 0x21;
+    config.XoffChar = 0x22;
+    config.XonLim = 1234;
+    config.XoffLim = 4321;
     return config;
 }
 
 LineSettings Settings(std::int32_t parity, float stopBits, std::int32_t handshake) {
-    LineSettings settings = kControllerLineSettings;
+    LineSettings settings = ControllerLineSettings;
     settings.parity = parity;
     settings.stopBits = stopBits;
     settings.handshake = handshake;
@@ -38,24 +38,24 @@ LineSettings Settings(std::int32_t parity, float stopBits, std::int32_t handshak
 
 void ExpectFlowUnchanged(const PortConfig& config) {
     const PortConfig driver = DriverConfig();
-    EXPECT_EQ(config.outX, driver.outX);
-    EXPECT_EQ(config.inX, driver.inX);
-    EXPECT_EQ(config.xonChar, driver.xonChar);
-    EXPECT_EQ(config.xoffChar, driver.xoffChar);
-    EXPECT_EQ(config.xonLim, driver.xonLim);
-    EXPECT_EQ(config.xoffLim, driver.xoffLim);
+    EXPECT_EQ(config.fOutX, driver.fOutX);
+    EXPECT_EQ(config.fInX, driver.fInX);
+    EXPECT_EQ(config.XonChar, driver.XonChar);
+    EXPECT_EQ(config.XoffChar, driver.XoffChar);
+    EXPECT_EQ(config.XonLim, driver.XonLim);
+    EXPECT_EQ(config.XoffLim, driver.XoffLim);
 }
 
 TEST(ApplyLineSettings, ControllerSettings) {
     PortConfig config = DriverConfig();
-    ApplyLineSettings(config, kControllerLineSettings);
-    EXPECT_EQ(config.baudRate, 9600u);
-    EXPECT_TRUE(config.parityCheck);
-    EXPECT_EQ(config.parity, 0);
-    EXPECT_EQ(config.byteSize, 8);
-    EXPECT_EQ(config.stopBits, 0);
-    EXPECT_FALSE(config.outxCtsFlow);
-    EXPECT_EQ(config.rtsControl, 0);
+    ApplyLineSettings(config, ControllerLineSettings);
+    EXPECT_EQ(config.BaudRate, 9600u);
+    EXPECT_TRUE(config.fParity);
+    EXPECT_EQ(config.Parity, 0);
+    EXPECT_EQ(config.ByteSize, 8);
+    EXPECT_EQ(config.StopBits, 0);
+    EXPECT_FALSE(config.fOutxCtsFlow);
+    EXPECT_EQ(config.fRtsControl, 0);
     ExpectFlowUnchanged(config);
 }
 
@@ -63,16 +63,16 @@ TEST(ApplyLineSettings, ParityIsStoredAsGivenWithCheckingOn) {
     for (std::int32_t parity : {0, 1, 2, 3, 4}) {
         PortConfig config = DriverConfig();
         ApplyLineSettings(config, Settings(parity, 1.0f, 0));
-        EXPECT_EQ(config.parity, parity);
-        EXPECT_TRUE(config.parityCheck);
+        EXPECT_EQ(config.Parity, parity);
+        EXPECT_TRUE(config.fParity);
     }
     PortConfig config = DriverConfig();
     ApplyLineSettings(config, Settings(0x104, 1.0f, 0));  // low eight bits only
-    EXPECT_EQ(config.parity, 4);
-    LineSettings bytes = kControllerLineSettings;
+    EXPECT_EQ(config.Parity, 4);
+    LineSettings bytes = ControllerLineSettings;
     bytes.dataBits = 0x207;
     ApplyLineSettings(config, bytes);
-    EXPECT_EQ(config.byteSize, 7);
+    EXPECT_EQ(config.ByteSize, 7);
 }
 
 TEST(ApplyLineSettings, OnlyExactlyOneAndTwoAreThemselves) {
@@ -94,35 +94,35 @@ TEST(ApplyLineSettings, OnlyExactlyOneAndTwoAreThemselves) {
     for (const Case& c : cases) {
         PortConfig config = DriverConfig();
         ApplyLineSettings(config, Settings(0, c.stopBits, 0));
-        EXPECT_EQ(config.stopBits, c.code) << c.stopBits;
+        EXPECT_EQ(config.StopBits, c.code) << c.stopBits;
     }
 }
 
 TEST(ApplyLineSettings, HandshakeCodes) {
     PortConfig none = DriverConfig();
     ApplyLineSettings(none, Settings(0, 1.0f, 0));
-    EXPECT_FALSE(none.outxCtsFlow);
-    EXPECT_EQ(none.rtsControl, 0);
+    EXPECT_FALSE(none.fOutxCtsFlow);
+    EXPECT_EQ(none.fRtsControl, 0);
     ExpectFlowUnchanged(none);
 
     PortConfig rtsOn = DriverConfig();
     ApplyLineSettings(rtsOn, Settings(0, 1.0f, 1));
-    EXPECT_FALSE(rtsOn.outxCtsFlow);
-    EXPECT_EQ(rtsOn.rtsControl, 1);
+    EXPECT_FALSE(rtsOn.fOutxCtsFlow);
+    EXPECT_EQ(rtsOn.fRtsControl, 1);
     ExpectFlowUnchanged(rtsOn);
 
     PortConfig hardware = DriverConfig();
-    hardware.outxCtsFlow = false;
+    hardware.fOutxCtsFlow = false;
     ApplyLineSettings(hardware, Settings(0, 1.0f, 2));
-    EXPECT_TRUE(hardware.outxCtsFlow);
-    EXPECT_EQ(hardware.rtsControl, 2);
+    EXPECT_TRUE(hardware.fOutxCtsFlow);
+    EXPECT_EQ(hardware.fRtsControl, 2);
     ExpectFlowUnchanged(hardware);
 
     for (std::int32_t other : {4, -1, 100}) {
         PortConfig config = DriverConfig();
         ApplyLineSettings(config, Settings(0, 1.0f, other));
-        EXPECT_TRUE(config.outxCtsFlow) << other;
-        EXPECT_EQ(config.rtsControl, 3) << other;
+        EXPECT_TRUE(config.fOutxCtsFlow) << other;
+        EXPECT_EQ(config.fRtsControl, 3) << other;
         ExpectFlowUnchanged(config);
     }
 }
@@ -138,15 +138,15 @@ TEST(ApplyLineSettings, SoftwareHandshakeLimitsFollowTheInputQueue) {
         LineSettings settings = Settings(0, 1.0f, 3);
         settings.inputQueue = c.inputQueue;
         ApplyLineSettings(config, settings);
-        EXPECT_TRUE(config.outX);
-        EXPECT_TRUE(config.inX);
-        EXPECT_EQ(config.xonChar, 0x11);
-        EXPECT_EQ(config.xoffChar, 0x13);
-        EXPECT_EQ(config.xonLim, c.xonLim) << c.inputQueue;
-        EXPECT_EQ(config.xoffLim, c.xoffLim) << c.inputQueue;
+        EXPECT_TRUE(config.fOutX);
+        EXPECT_TRUE(config.fInX);
+        EXPECT_EQ(config.XonChar, 0x11);
+        EXPECT_EQ(config.XoffChar, 0x13);
+        EXPECT_EQ(config.XonLim, c.xonLim) << c.inputQueue;
+        EXPECT_EQ(config.XoffLim, c.xoffLim) << c.inputQueue;
         // RTS and CTS stay as the driver had them.
-        EXPECT_TRUE(config.outxCtsFlow);
-        EXPECT_EQ(config.rtsControl, 3);
+        EXPECT_TRUE(config.fOutxCtsFlow);
+        EXPECT_EQ(config.fRtsControl, 3);
     }
 }
 

@@ -24,6 +24,19 @@ inline Millis MillisSince(Clock::time_point start) {
     return std::chrono::duration_cast<Millis>(Clock::now() - start);
 }
 
+// Tries until what holds, for at most ten seconds: for what comes just after a driver lets go.
+template <typename Until>
+bool Eventually(Until until) {
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (!until()) {
+        if (Clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(Millis(10));
+    }
+    return true;
+}
+
 constexpr PhaseDurations kDefaultDurations = {60, 5, 60, 5, 60, 5, 60, 5};
 
 // Every box shown, with the answers taken from a script (OK once the script has run out).
@@ -64,15 +77,15 @@ inline const Text kExternalDamageText =
 // Opens the controller channel on a device path with the controller's settings.
 inline ChannelHandle OpenControllerOn(ControllerLink& link, const std::string& path) {
     const Text name = TextFromUtf8(path);
-    return link.OpenChannel(kControllerChannel, &name, kControllerLineSettings);
+    return link.OpenChannel(ControllerChannel, &name, ControllerLineSettings);
 }
 
 // A port whose driver the test holds up. Its writes take a set time unless stopped; a stopped
 // write may take a while more to return (a slow cancellation), after which the line can come
 // back and answer every frame. Its status queries answer at once, or hang while a write is in
-// progress until stopped (as one queued behind a write on a synchronous Windows handle does). A
-// deaf operation hangs, stopped or not, until the test lets it go: a driver that never
-// completes a cancelled operation.
+// progress until stopped (as one queued behind a write on a synchronous Windows handle does);
+// the first query of a device can be held for a while. A deaf operation hangs, stopped or not,
+// until the test lets it go: a driver that never completes a cancelled operation.
 struct FakeLine {
     enum class Queries { Answer, HangWhileWriting, DeafWhileWriting, Deaf };
 
@@ -86,6 +99,8 @@ struct FakeLine {
     bool backAfterStop = false;  // after a stopped write the line sends at once and confirms
     std::string reply;           // the answer to each write that went through
     std::string input;           // received and not yet read
+    Millis firstQueryHold{0};    // the first status query of a device waits this long
+    int queriesAfterReply = 0;   // status queries made once a reply was written and read
     int stopped = 0;             // operations that ended because their attempt was stopped
     int writesStarted = 0;
     int writesFinished = 0;
@@ -122,6 +137,13 @@ public:
 
     std::int32_t QueuedInput(const StopSignal& stop) override {
         std::unique_lock<std::mutex> lock(line_->mutex);
+        if (!queried_) {
+            queried_ = true;
+            line_->changed.wait_for(lock, line_->firstQueryHold, [] { return false; });
+        }
+        if (line_->writesFinished > 0 && line_->input.empty() && !line_->reply.empty()) {
+            ++line_->queriesAfterReply;
+        }
         const bool writing = line_->writesStarted != line_->writesFinished;
         const auto queries = line_->queries;
         if (queries == FakeLine::Queries::Deaf ||
@@ -181,6 +203,7 @@ private:
     }
 
     std::shared_ptr<FakeLine> line_;
+    bool queried_ = false;
 };
 
 // Opens FakeDevices on the line, refusing while the last one is still open, as a port opened
@@ -188,10 +211,10 @@ private:
 inline SerialDeviceOpener FakeDevicesOn(const std::shared_ptr<FakeLine>& line,
                                         const Text& fakePath = u"\\\\.\\COM1") {
     line->closed = true;
-    return [line, fakePath](const Text& path,
-                            const LineSettings& settings) -> std::unique_ptr<SerialDevice> {
+    return [line, fakePath](const Text& path, const LineSettings& settings,
+                            const StopSignal& stop) -> std::unique_ptr<SerialDevice> {
         if (path != fakePath) {
-            return OpenSerialDevice(path, settings);
+            return OpenSerialDevice(path, settings, stop);
         }
         std::lock_guard<std::mutex> guard(line->mutex);
         if (!line->closed) {

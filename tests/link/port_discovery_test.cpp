@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "link/port_discovery.h"
-#include "link/posix/discovery_posix.h"
+#include "tests/link/posix_discovery.h"
 
 namespace taktor {
 namespace {

@@ -38,7 +38,7 @@ PtyOptions Behaving(const char* name) {
 class PosixSerial : public ::testing::Test {
 protected:
     ChannelHandle Open(int channel, const std::string& path,
-                       const LineSettings& settings = kControllerLineSettings) {
+                       const LineSettings& settings = ControllerLineSettings) {
         const Text name = TextFromUtf8(path);
         return link_.OpenChannel(channel, &name, settings);
     }
@@ -110,7 +110,7 @@ TEST_F(PosixSerial, LineIsSetUpAsTheSettingsSay) {
 
     // A pseudo-terminal forces eight data bits and no parity bit; the rest shows.
     const Text name = TextFromUtf8(controller.SlavePath());
-    ASSERT_GE(link_.OpenChannel(0, &name, 19200, 1, 7, 2.0f, 2, 255, 255), 1);
+    ASSERT_GE(link_.OpenChannel(0, &name, {19200, 1, 7, 2.0f, 2, 255, 255}), 1);
     tio = LineState(controller.SlavePath());
     EXPECT_EQ(cfgetospeed(&tio), B19200);
     EXPECT_EQ(tio.c_cflag & (PARODD | CSTOPB | CRTSCTS),
@@ -212,7 +212,7 @@ TEST_F(PosixSerial, NamesAreCutToFiftyNineCharacters) {
 }
 
 TEST_F(PosixSerial, NamesThatNameNoPort) {
-    EXPECT_EQ(link_.OpenChannel(0, nullptr, kControllerLineSettings), 0);
+    EXPECT_EQ(link_.OpenChannel(0, nullptr, ControllerLineSettings), 0);
     EXPECT_EQ(Open(0, ""), 0);
     EXPECT_EQ(Open(0, "taktor-no-such-port"), 0);  // looked for under /dev
     EXPECT_EQ(Open(0, "/dev/null"), 0);            // not a terminal
@@ -242,8 +242,8 @@ TEST_F(PosixSerial, WriteGivesUpOnALineThatCannotSend) {
 // given the same signal, and a read or write that is cut short counts what it did.
 TEST(PosixDevice, StopEndsWaitingAndLaterOperations) {
     PtyController controller(Behaving("silent"));
-    const std::unique_ptr<SerialDevice> device =
-        OpenSerialDevice(TextFromUtf8(controller.SlavePath()), kControllerLineSettings);
+    const std::unique_ptr<SerialDevice> device = OpenSerialDevice(
+        TextFromUtf8(controller.SlavePath()), ControllerLineSettings, StopSignal());
     ASSERT_NE(device, nullptr);
     StopSignal readStop;
     char buffer[6];

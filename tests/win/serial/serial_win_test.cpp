@@ -34,7 +34,7 @@ protected:
             GTEST_SKIP() << "run through tests/win/with-simulator.sh COM7 -- wine-run.sh <test>";
         }
         ASSERT_TRUE(SetBehaviour("confirm"));
-        handle_ = link_.OpenChannel(0, &kPort, kControllerLineSettings);
+        handle_ = link_.OpenChannel(0, &kPort, ControllerLineSettings);
         ASSERT_GE(handle_, 1);
     }
     void TearDown() override {
@@ -122,20 +122,20 @@ TEST_F(WinSerial, WritesTheFrameAndReadsTheReply) {
 
 TEST_F(WinSerial, PortsThatDoNotExist) {
     const Text missing = u"COM9";
-    EXPECT_EQ(link_.OpenChannel(1, &missing, kControllerLineSettings), 0);
+    EXPECT_EQ(link_.OpenChannel(1, &missing, ControllerLineSettings), 0);
     const Text empty;
-    EXPECT_EQ(link_.OpenChannel(1, &empty, kControllerLineSettings), 0);
-    EXPECT_EQ(link_.OpenChannel(1, nullptr, kControllerLineSettings), 0);
+    EXPECT_EQ(link_.OpenChannel(1, &empty, ControllerLineSettings), 0);
+    EXPECT_EQ(link_.OpenChannel(1, nullptr, ControllerLineSettings), 0);
     EXPECT_EQ(link_.IsChannelOpen(1), 0);
     EXPECT_EQ(link_.IsChannelOpen(0), 1);
 }
 
-// A port that another program holds, or whose device is gone (a link to nothing, or the line of
-// a pulled cable): the open fails and the channel stays as it was. Once the cable is plugged in
-// again, the port opens.
+// A port that this or another program holds, or whose device is gone (a link to nothing, or the
+// line of a pulled cable): the open fails and the channel stays as it was. Once the cable is
+// plugged in again, the port opens.
 TEST_F(WinSerial, HeldOrVanishedPortLeavesTheChannelAsItWas) {
-    for (const Text port : {u"COM10", u"COM11"}) {
-        EXPECT_EQ(link_.OpenChannel(0, &port, kControllerLineSettings), 0) << Utf8FromText(port);
+    for (const Text& port : {kPort, Text(u"COM10"), Text(u"COM11")}) {  // kPort: held by us
+        EXPECT_EQ(link_.OpenChannel(0, &port, ControllerLineSettings), 0) << Utf8FromText(port);
         EXPECT_EQ(link_.IsChannelOpen(0), 1);
     }
     EXPECT_EQ(link_.WriteChannel(0, kDefaultFrame, 18), 18);  // still the same port, working
@@ -143,13 +143,14 @@ TEST_F(WinSerial, HeldOrVanishedPortLeavesTheChannelAsItWas) {
     EXPECT_EQ(ReadString(4), "on#\r");
 
     ASSERT_TRUE(SetBehaviour("hangup"));
-    EXPECT_EQ(link_.OpenChannel(0, &kPort, kControllerLineSettings), 0);
+    EXPECT_EQ(link_.OpenChannel(0, &kPort, ControllerLineSettings), 0);
     EXPECT_EQ(link_.IsChannelOpen(0), 1);
     EXPECT_EQ(link_.WriteChannel(0, kDefaultFrame, 18), 0);  // the old line is dead
     EXPECT_EQ(link_.AvailableInput(0), 0);
 
     ASSERT_TRUE(SetBehaviour("plug confirm"));
-    EXPECT_GE(link_.OpenChannel(0, &kPort, kControllerLineSettings), 1);
+    link_.CloseChannel(0);
+    EXPECT_GE(link_.OpenChannel(0, &kPort, ControllerLineSettings), 1);
     EXPECT_EQ(link_.WriteChannel(0, kDefaultFrame, 18), 18);
     ASSERT_EQ(WaitForInput(4), 4);
     EXPECT_EQ(ReadString(4), "on#\r");
@@ -169,7 +170,8 @@ TEST_F(WinSerial, StopEndsABlockedReadAndLaterOperations) {
     ASSERT_TRUE(SetBehaviour("silent"));
     const Text path = DevicePath(kPort);
     link_.CloseChannel(0);
-    const std::unique_ptr<SerialDevice> device = OpenSerialDevice(path, kControllerLineSettings);
+    const std::unique_ptr<SerialDevice> device =
+        OpenSerialDevice(path, ControllerLineSettings, StopSignal());
     ASSERT_NE(device, nullptr);
     StopSignal stop;
     auto read = std::async(std::launch::async, [&] {
@@ -208,7 +210,7 @@ TEST_F(WinSerial, StopEndsABlockedWrite) {
     ASSERT_TRUE(SetBehaviour("suspend"));
     link_.CloseChannel(0);
     const std::unique_ptr<SerialDevice> device =
-        OpenSerialDevice(DevicePath(kPort), kControllerLineSettings);
+        OpenSerialDevice(DevicePath(kPort), ControllerLineSettings, StopSignal());
     ASSERT_NE(device, nullptr);
     StopSignal stop;
     auto write = std::async(std::launch::async, [&] {

@@ -1,5 +1,5 @@
-// Port discovery on POSIX systems, for the tests and for trying the configurator's logic away
-// from Windows: the listing tool is any executable file of the expected name.
+// Port discovery on POSIX systems, for the tests of the logic: the listing tool is any executable
+// file of the expected name.
 #pragma once
 
 #include "link/port_discovery.h"
