@@ -1,6 +1,7 @@
 // The channel table, and the threads that open, use and close its ports.
 #include "link/controller_link.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <set>
 #include <utility>
@@ -9,40 +10,15 @@
 
 namespace taktor {
 
-namespace {
-
-constexpr Text::size_type kMaxPortNameLength = 59;
-
-}  // namespace
-
 Text DevicePath(const Text& portName) {
-    return u"\\\\.\\" + portName.substr(0, kMaxPortNameLength);
+    return u"\\\\.\\" + portName.substr(0, 59);  // at most 63 characters
 }
 
-// The ports that a thread of this link works on, one mark per thread.
-class ControllerLink::HeldPorts : public std::enable_shared_from_this<HeldPorts> {
-public:
-    // Marks path as held until the last copy of the mark is gone.
-    std::shared_ptr<void> Mark(const Text& path) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        held_.insert(path);
-        return std::shared_ptr<void>(nullptr, [self = shared_from_this(), path](void*) {
-            std::lock_guard<std::mutex> guard(self->mutex_);
-            self->held_.erase(self->held_.find(path));
-            self->changed_.notify_all();
-        });
-    }
-
-    // True when no thread works on path within the time-out.
-    bool WaitFree(const Text& path, std::chrono::milliseconds timeout) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return held_.count(path) == 0; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::multiset<Text> held_;
+// The ports that threads of this link work on, once per thread.
+struct ControllerLink::HeldPorts {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::multiset<Text> ports;
 };
 
 ControllerLink::ControllerLink(SerialDeviceOpener opener)
@@ -53,11 +29,23 @@ ControllerLink::~ControllerLink() {
 }
 
 bool ControllerLink::StartOnPort(Worker& worker, const Text& path, std::function<void()> body) {
-    return worker.Start([mark = held_->Mark(path), body = std::move(body)] { body(); });
+    {
+        std::lock_guard<std::mutex> guard(held_->mutex);
+        held_->ports.insert(path);
+    }
+    // The mark goes with the last copy of the body: once the thread has returned and let go of
+    // what the body holds, or once the body is dropped unrun.
+    const std::shared_ptr<void> mark(nullptr, [held = held_, path](void*) {
+        std::lock_guard<std::mutex> guard(held->mutex);
+        held->ports.erase(held->ports.find(path));
+        held->changed.notify_all();
+    });
+    return worker.Start([mark, body = std::move(body)] { body(); });
 }
 
 bool ControllerLink::PortFree(const Text& path, std::chrono::milliseconds timeout) {
-    return held_->WaitFree(path, timeout);
+    std::unique_lock<std::mutex> lock(held_->mutex);
+    return held_->changed.wait_for(lock, timeout, [&] { return held_->ports.count(path) == 0; });
 }
 
 ControllerLink::Entry ControllerLink::EntryOf(int channel) const {
@@ -167,8 +155,7 @@ void ControllerLink::CloseAllChannels() {
 
 std::int32_t ControllerLink::AvailableInput(int channel) {
     const Entry entry = EntryOf(channel);
-    const std::int32_t queued = entry.device ? entry.device->QueuedInput(neverStopped_) : 0;
-    return queued > 0 ? queued : 0;
+    return std::max(0, entry.device ? entry.device->QueuedInput(neverStopped_) : 0);
 }
 
 std::int32_t ControllerLink::ReadChannel(int channel, void* buffer, std::int32_t length) {

@@ -71,7 +71,7 @@ public:
     TransferResult TransferAttempt(const PhaseDurations& durations, MessageDialog& messages);
 
 private:
-    class HeldPorts;
+    struct HeldPorts;
     // An open device and the path it was opened on.
     struct Entry {
         std::shared_ptr<SerialDevice> device;

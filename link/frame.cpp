@@ -2,22 +2,16 @@
 
 namespace taktor {
 
-FrameWords FrameWordsOf(const PhaseDurations& durations) {
-    FrameWords words{};
-    for (std::size_t i = 0; i < durations.size(); ++i) {
-        words[i] = durations[i];
-        words[kFrameWords - 1] = static_cast<std::uint16_t>(words[kFrameWords - 1] + durations[i]);
+ParameterFrame ParameterFrameOf(const PhaseDurations& durations) {
+    ParameterFrame frame{};
+    std::uint16_t sum = 0;
+    for (std::size_t i = 0; i <= durations.size(); ++i) {
+        const std::uint16_t word = i < durations.size() ? durations[i] : sum;
+        sum = static_cast<std::uint16_t>(sum + word);
+        frame[2 * i] = static_cast<std::uint8_t>(word & 0xFF);
+        frame[2 * i + 1] = static_cast<std::uint8_t>(word >> 8);
     }
-    return words;
-}
-
-ParameterFrame WireBytes(const FrameWords& words) {
-    ParameterFrame bytes{};
-    for (int i = 0; i < kFrameWords; ++i) {
-        bytes[2 * i] = static_cast<std::uint8_t>(words[i] & 0xFF);
-        bytes[2 * i + 1] = static_cast<std::uint8_t>(words[i] >> 8);
-    }
-    return bytes;
+    return frame;
 }
 
 }  // namespace taktor

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <array>
-#include <cstddef>
 #include <cstdint>
 
 namespace taktor {
@@ -11,15 +10,12 @@ namespace taktor {
 // The eight durations in phase order ("Такт 1" first), each a 16-bit value.
 using PhaseDurations = std::array<std::uint16_t, 8>;
 
-// The frame as nine 16-bit words: the durations, then their checksum.
-constexpr int kFrameWords = 9;
-constexpr int kFrameBytes = 2 * kFrameWords;
-using FrameWords = std::array<std::uint16_t, kFrameWords>;
+// The frame as it goes on the wire: nine 16-bit words, the durations and then their checksum,
+// each least significant byte first whatever the byte order of the machine.
+constexpr int kFrameBytes = 18;
 using ParameterFrame = std::array<std::uint8_t, kFrameBytes>;
 
-// The durations, then their sum modulo 65,536 as the checksum.
-FrameWords FrameWordsOf(const PhaseDurations& durations);
-// Every word least significant byte first, whatever the byte order of the machine.
-ParameterFrame WireBytes(const FrameWords& words);
+// The checksum is the sum of the durations modulo 65,536.
+ParameterFrame ParameterFrameOf(const PhaseDurations& durations);
 
 }  // namespace taktor

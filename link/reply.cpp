@@ -28,11 +28,7 @@ void ReplyCollector::Add(const std::uint8_t* bytes, int count) {
 }
 
 Text ReplyChunkText(const std::uint8_t* bytes, int count) {
-    int length = 0;
-    while (length < count && bytes[length] != 0) {
-        ++length;
-    }
-    return length == 0 ? Text() : AnsiBytesToText(bytes, length);
+    return AnsiBytesToText(bytes, static_cast<int>(std::find(bytes, bytes + count, 0) - bytes));
 }
 
 }  // namespace taktor

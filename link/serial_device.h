@@ -50,9 +50,8 @@ private:
 
     // The blocking call in progress (Windows only).
     mutable std::mutex callLock_;
-    mutable bool inside_ = false;
+    mutable std::intptr_t call_ = -1;   // -1 none; else the file given to Enter
     mutable std::intptr_t thread_ = 0;  // a handle of the calling thread that may cancel its I/O
-    mutable std::intptr_t file_ = 0;
 };
 
 // Every operation returns at once when its stop signal is set, or becomes set while it waits;

@@ -34,11 +34,11 @@ const Text kExternalDamageText =
 // attempt's device, frame, reply and stop.
 struct Attempt {
     Attempt(std::shared_ptr<SerialDevice> port, const PhaseDurations& durations)
-        : device(std::move(port)), FrameStorage(FrameWordsOf(durations)) {}
+        : device(std::move(port)), FrameStorage(ParameterFrameOf(durations)) {}
 
     const std::shared_ptr<SerialDevice> device;
-    // Written before the workers start; read by FrameWriter only.
-    const FrameWords FrameStorage;
+    // The frame in wire order, written before the workers start; read by FrameWriter only.
+    const ParameterFrame FrameStorage;
     // Written by ReplyReader while it runs; read by the main thread once the reader has ended
     // by itself.
     Text DeviceReply;
@@ -61,8 +61,8 @@ void FrameWriter(Attempt& attempt) {
     std::unique_lock<std::mutex> lock(attempt.lock);
     attempt.changed.wait(lock, [&] { return attempt.drained || attempt.stop.IsSet(); });
     lock.unlock();
-    const ParameterFrame bytes = WireBytes(attempt.FrameStorage);
-    attempt.device->Write(bytes.data(), kFrameBytes, attempt.stop);  // at once when stopped
+    attempt.device->Write(attempt.FrameStorage.data(), kFrameBytes,
+                          attempt.stop);  // stopped: at once
 }
 
 // Drops the input that waited, then collects the reply until its terminator or the stop flag.

@@ -23,16 +23,9 @@ constexpr char16_t kUpperHalf[64] = {
 
 Text AnsiBytesToText(const std::uint8_t* bytes, int count) {
     Text text;
-    text.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         const std::uint8_t b = bytes[i];
-        if (b < 0x80) {
-            text.push_back(b);
-        } else if (b < 0xC0) {
-            text.push_back(kUpperHalf[b - 0x80]);
-        } else {
-            text.push_back(static_cast<char16_t>(0x0410 + (b - 0xC0)));
-        }
+        text.push_back(b < 0x80 ? b : b < 0xC0 ? kUpperHalf[b - 0x80] : 0x0410 + (b - 0xC0));
     }
     return text;
 }

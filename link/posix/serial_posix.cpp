@@ -10,12 +10,9 @@
 
 #include <cerrno>
 #include <chrono>
-#include <algorithm>
-#include <climits>
-#include <optional>
 #include <string>
 
-#include "link/line_settings.h"
+#include "link/serial_channel.h"
 #include "link/posix/termios_config.h"
 #include "link/serial_device.h"
 #include "link/write_timing.h"
@@ -56,15 +53,15 @@ public:
     }
 
     std::int32_t Read(void* buffer, std::int32_t length, const StopSignal& stop) override {
-        return Transfer(length, POLLIN, std::nullopt, stop, [&](std::int32_t done) {
+        return Transfer(length, POLLIN, -1, stop, [&](std::int32_t done) {
             return read(fd_, static_cast<char*>(buffer) + done,
                         static_cast<std::size_t>(length - done));
         });
     }
 
     std::int32_t Write(const void* buffer, std::int32_t length, const StopSignal& stop) override {
-        return Transfer(length, POLLOUT,
-                        Clock::now() + length * kWriteTimeoutPerByte + kWriteTimeoutExtra, stop,
+        const auto limit = length * kWriteTimeoutPerByte + kWriteTimeoutExtra;
+        return Transfer(length, POLLOUT, static_cast<int>(limit.count()), stop,
                         [&](std::int32_t done) {
                             return write(fd_, static_cast<const char*>(buffer) + done,
                                          static_cast<std::size_t>(length - done));
@@ -72,14 +69,14 @@ public:
     }
 
 private:
-    // Moves length bytes with move(done), waiting for the line between calls until the deadline,
-    // if any. A terminal with VMIN and VTIME 0 answers a read with 0 when nothing is there, so
-    // only the poll tells an empty line from one that went away (EIO after a hang-up). The
-    // count moved, also when the line failed or the stop came.
+    // Moves length bytes with move(done), waiting for the line between calls, within limitMs in
+    // all (-1: no limit). A terminal with VMIN and VTIME 0 answers a read with 0 when nothing is
+    // there, so only the poll tells an empty line from one that went away (EIO after a hang-up).
+    // The count moved, also when the line failed or the stop came.
     template <typename Move>
-    std::int32_t Transfer(std::int32_t length, short events,
-                          std::optional<Clock::time_point> deadline, const StopSignal& stop,
+    std::int32_t Transfer(std::int32_t length, short events, int limitMs, const StopSignal& stop,
                           Move move) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
         std::int32_t done = 0;
         while (done < length && !stop.IsSet()) {
             const ssize_t n = move(done);
@@ -90,14 +87,10 @@ private:
             if (n < 0 && errno == EINTR) {
                 continue;
             }
-            int timeout = -1;
-            if (deadline) {
-                const auto left =
-                    std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
-                timeout = static_cast<int>(std::min<std::int64_t>(left.count(), INT_MAX));
-            }
-            if ((n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) || (deadline && timeout <= 0) ||
-                !WaitReady(fd_, events, stop, timeout)) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if ((n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) || (limitMs >= 0 && left <= 0) ||
+                !WaitReady(fd_, events, stop, limitMs < 0 ? -1 : static_cast<int>(left))) {
                 break;
             }
         }

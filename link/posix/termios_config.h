@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/text.h"
-#include "link/line_settings.h"
+#include "link/serial_channel.h"
 
 namespace taktor {
 

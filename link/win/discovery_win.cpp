@@ -18,10 +18,7 @@ public:
     ~FileSource() override { CloseHandle(file_); }
     int ReadBytes(std::uint8_t* buffer, int capacity) override {
         DWORD got = 0;
-        if (!ReadFile(file_, buffer, static_cast<DWORD>(capacity), &got, nullptr)) {
-            return 0;
-        }
-        return static_cast<int>(got);
+        return ReadFile(file_, buffer, static_cast<DWORD>(capacity), &got, nullptr) ? got : 0;
     }
 
 private:

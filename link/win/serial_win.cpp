@@ -5,12 +5,13 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <memory>
 #include <string>
 
-#include "link/line_settings.h"
+#include "link/serial_channel.h"
 #include "link/serial_device.h"
 #include "link/write_timing.h"
 
@@ -37,9 +38,7 @@ public:
     WinSerialDevice(HANDLE handle, HANDLE portLock) : handle_(handle), portLock_(portLock) {}
     ~WinSerialDevice() override {
         CloseHandle(handle_);
-        if (portLock_ != nullptr) {
-            CloseHandle(portLock_);
-        }
+        CloseHandle(portLock_);
     }
 
     ChannelHandle Handle() const override { return reinterpret_cast<ChannelHandle>(handle_); }
@@ -56,8 +55,7 @@ public:
         if (!done || got < offsetof(SerialStatus, amountInOutQueue)) {
             return 0;
         }
-        return status.amountInInQueue > INT_MAX ? INT_MAX
-                                                : static_cast<std::int32_t>(status.amountInInQueue);
+        return static_cast<std::int32_t>(std::min<ULONG>(status.amountInInQueue, INT_MAX));
     }
 
     // With all read time-outs 0 the driver completes a read only when it is full; the loop
@@ -142,20 +140,12 @@ private:
     const HANDLE portLock_;
 };
 
-// Wine's server enforces no share mode on devices: a second open without sharing succeeds, so a
-// second configurator would open the port too and both would write. There a named mutex per port
-// name, held while the port is open, refuses every other opener of ours; port names are compared
-// without case, as Windows compares them. False when another opener holds it; lock stays null
-// where the system keeps the port to one opener itself.
-bool LockPortName(const Text& devicePath, HANDLE& lock) {
-    static const bool underWine = [] {
-        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-    }();
-    lock = nullptr;
-    if (!underWine) {
-        return true;
-    }
+// The port for this program alone, also where the system does not keep it so: Wine's server
+// enforces no share mode on devices, and a second configurator would open the port too, and both
+// would write. A named mutex per port name, held while the port is open, refuses every other
+// opener of ours (on Windows the open without sharing refuses it as well). Port names are
+// compared without case, as Windows compares them. Null when another opener holds it.
+HANDLE LockPortName(const Text& devicePath) {
     std::wstring name = L"Local\\Taktor port ";
     for (char16_t c : devicePath) {
         if (c == u'\\') {
@@ -165,13 +155,12 @@ bool LockPortName(const Text& devicePath, HANDLE& lock) {
         }
         name += static_cast<wchar_t>(c);
     }
-    lock = CreateMutexW(nullptr, FALSE, name.c_str());
+    const HANDLE lock = CreateMutexW(nullptr, FALSE, name.c_str());
     if (lock != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(lock);
-        lock = nullptr;
-        return false;
+        return nullptr;
     }
-    return lock != nullptr;
+    return lock;
 }
 
 // Configures the port as the settings say; false when the port refuses its state.
@@ -200,8 +189,8 @@ bool Configure(HANDLE handle, const LineSettings& settings) {
 
 std::unique_ptr<SerialDevice> OpenSerialDevice(const Text& devicePath, const LineSettings& settings,
                                                const StopSignal& stop) {
-    HANDLE portLock = nullptr;
-    if (!LockPortName(devicePath, portLock)) {
+    const HANDLE portLock = LockPortName(devicePath);
+    if (portLock == nullptr) {
         return nullptr;
     }
     // A hung open is cancelled with the thread's synchronous I/O, the configuration calls (which
@@ -214,9 +203,7 @@ std::unique_ptr<SerialDevice> OpenSerialDevice(const Text& devicePath, const Lin
         stop.Leave();
     }
     if (handle == INVALID_HANDLE_VALUE) {
-        if (portLock != nullptr) {
-            CloseHandle(portLock);
-        }
+        CloseHandle(portLock);
         return nullptr;
     }
     auto device = std::make_unique<WinSerialDevice>(handle, portLock);

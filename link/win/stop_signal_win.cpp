@@ -39,15 +39,12 @@ void StopSignal::Set() {
     }
     // The lock keeps the calling thread from leaving its call, and closing its handle, meanwhile.
     std::lock_guard<std::mutex> guard(callLock_);
-    if (!inside_) {
-        return;
-    }
-    if (file_ != 0) {
+    if (call_ > 0) {
         // Every request on the handle: the configuration calls wait for their own.
-        CancelIoEx(reinterpret_cast<HANDLE>(file_), nullptr);
+        CancelIoEx(reinterpret_cast<HANDLE>(call_), nullptr);
         return;
     }
-    for (int tries = 0; thread_ != 0 && tries < kCancelTries; ++tries) {
+    for (int tries = 0; call_ == 0 && thread_ != 0 && tries < kCancelTries; ++tries) {
         if (CancelSynchronousIo(reinterpret_cast<HANDLE>(thread_)) ||
             GetLastError() != ERROR_NOT_FOUND) {
             return;
@@ -68,15 +65,13 @@ bool StopSignal::Enter(std::intptr_t file) const {
                                         GetCurrentProcess(), &thread, THREAD_TERMINATE, FALSE, 0)) {
         thread_ = reinterpret_cast<std::intptr_t>(thread);
     }
-    inside_ = true;
-    file_ = file;
+    call_ = file;
     return true;
 }
 
 void StopSignal::Leave() const {
     std::lock_guard<std::mutex> guard(callLock_);
-    inside_ = false;
-    file_ = 0;
+    call_ = -1;
 }
 
 }  // namespace taktor

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "link/line_settings.h"
+#include "link/serial_channel.h"
 
 namespace taktor {
 namespace {
