@@ -49,26 +49,17 @@ struct Attempt {
     // Ends every port operation of this attempt, also those that start only later.
     StopSignal stop;
 
-    // Set, under lock, once the reader has dropped the input that waited before the frame, or
-    // once the attempt is stopped: what the writer waits for.
+    // Set, under lock, once the writer has dropped the input that waited before the frame, or
+    // once the attempt is stopped: what the reader waits for.
     std::mutex lock;
     std::condition_variable changed;
     bool drained = false;
 };
 
-// Writes the frame once the input that waited before it is gone.
+// Drops the input that waited, then writes the frame. The status query may hang in a broken
+// driver, which is why the drain is done here and not on the main thread; the reader starts its
+// polls once it is done, while the frame is on its way.
 void FrameWriter(Attempt& attempt) {
-    std::unique_lock<std::mutex> lock(attempt.lock);
-    attempt.changed.wait(lock, [&] { return attempt.drained || attempt.stop.IsSet(); });
-    lock.unlock();
-    attempt.device->Write(attempt.FrameStorage.data(), kFrameBytes,
-                          attempt.stop);  // stopped: at once
-}
-
-// Drops the input that waited, then collects the reply until its terminator or the stop flag.
-// The status query may hang in a broken driver, which is why the drain is done here and not on
-// the main thread.
-void ReplyReader(Attempt& attempt) {
     std::vector<std::uint8_t> buffer(kReceiveBufferSize);
     for (int read = 0; read < kMaxDrainReads; ++read) {
         const std::int32_t waiting = attempt.device->QueuedInput(attempt.stop);
@@ -82,7 +73,16 @@ void ReplyReader(Attempt& attempt) {
         attempt.drained = true;
     }
     attempt.changed.notify_all();
+    attempt.device->Write(attempt.FrameStorage.data(), kFrameBytes, attempt.stop);
+}
 
+// Collects the reply, once the input that waited is gone, until its terminator or the stop flag.
+void ReplyReader(Attempt& attempt) {
+    {
+        std::unique_lock<std::mutex> lock(attempt.lock);
+        attempt.changed.wait(lock, [&] { return attempt.drained || attempt.stop.IsSet(); });
+    }
+    std::vector<std::uint8_t> buffer(kReceiveBufferSize);
     ReplyCollector reply(attempt.DeviceReply);  // empties the reply
     for (;;) {
         const std::int32_t waiting = attempt.device->QueuedInput(attempt.stop);
@@ -102,7 +102,7 @@ void ReplyReader(Attempt& attempt) {
 void StopWorkers(Attempt& attempt, std::initializer_list<Worker*> workers) {
     attempt.stop.Set();
     {
-        std::lock_guard<std::mutex> guard(attempt.lock);  // the writer tests the stop under it
+        std::lock_guard<std::mutex> guard(attempt.lock);  // the reader tests the stop under it
     }
     attempt.changed.notify_all();
     const auto deadline = std::chrono::steady_clock::now() + kStopWait;
@@ -141,7 +141,7 @@ TransferResult ControllerLink::TransferAttempt(const PhaseDurations& durations,
         return TransferResult::Unconfirmed;  // nothing was sent
     }
     if (!StartOnPort(reader, entry.path, [attempt] { ReplyReader(*attempt); })) {
-        // Without a reader there is no reply to judge, and no frame goes out.
+        // Without a reader there is no reply to judge.
         StopWorkers(*attempt, {&writer});
         return TransferResult::Unconfirmed;
     }

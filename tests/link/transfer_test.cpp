@@ -291,8 +291,9 @@ TEST_F(Transfer, LateWriterNeverReachesTheNextDevice) {
 }
 
 TEST_F(Transfer, ReaderThatStartsLateStillSeesItsStop) {
-    // The reader's first query is held until its stop flag was set at the first wait; it must
-    // still end at its next poll, not only when the attempt gives up on it.
+    // The drain before the frame is held until the reader's stop flag was set at the first wait,
+    // so the reader starts to poll only then; it must still end at its first poll, not only when
+    // the attempt gives up on it.
     auto line = std::make_shared<FakeLine>();
     line->queries = FakeLine::Queries::Answer;
     line->writeTime = 0ms;
