@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "driver.h"
+#include "link/write_timing.h"
 
 namespace e2e {
 namespace {
@@ -278,8 +279,8 @@ TEST_F(Write, PulledCableEndsWithOneMessageAndAWriteAfterReplugSucceeds) {
         {"hangup-after=1", kDone},        // confirmed, then the line goes
         {"hangup", kPortBusy},            // before the press: no port to open
     };
-    // Six attempts of 900 ms and the grace period of 1 s, and a margin for Wine.
-    const milliseconds bound(6 * 900 + 1000 + 3000);
+    // The bound of a write, and a margin for Wine.
+    const milliseconds bound = taktor::kWriteCommandBound + milliseconds(3000);
     Program program(tool, "USB-SERIAL CH340 (COM5)\n");
     ASSERT_NE(program.Main(), nullptr);
     for (const Case& c : cases) {
@@ -303,6 +304,29 @@ TEST_F(Write, PulledCableEndsWithOneMessageAndAWriteAfterReplugSucceeds) {
         EXPECT_EQ(again.text, kDone);
         ExpectIdleAfter(program, again);
     }
+}
+
+// Wine keeps a port to no one program: a second configurator is still told that the port is
+// taken while the first one writes, and the first one's write goes on undisturbed.
+TEST_F(Write, SecondConfiguratorIsToldThatThePortIsTaken) {
+    controller.Behave("silent");  // the first keeps the port for its six attempts
+    Program first(tool, "USB-SERIAL CH340 (COM5)\n");
+    Program second(tool, "USB-SERIAL CH340 (COM5)\n");
+    ASSERT_NE(first.Main(), nullptr);
+    ASSERT_NE(second.Main(), nullptr);
+    first.PressWriteButton();
+    ASSERT_TRUE(WaitUntil([&] { return !controller.NewFrames().empty(); }, milliseconds(10000)));
+    const MessageBoxSeen busy = PressAndWaitForResult(second, milliseconds(15000));
+    ASSERT_NE(busy.box, nullptr);
+    EXPECT_EQ(busy.text,
+              L"Запись отклонена!\nНе удалось открыть COM порт.\nВероятно, он занят другим "
+              L"приложением\n\n");
+    const MessageBoxSeen done = first.WaitForMessageBox(milliseconds(15000));
+    ASSERT_NE(done.box, nullptr);
+    EXPECT_EQ(done.text, L"Запись отклонена!\nУстройство не отвечает.");
+    EXPECT_EQ(controller.NewFrames().size(), 6u);  // all of them the first one's
+    AnswerMessageBox(busy.box, IDOK);
+    AnswerMessageBox(done.box, IDOK);
 }
 
 TEST_F(Write, MissingToolMeansNoCable) {
