@@ -37,7 +37,7 @@ private:
     MainWindowView mainWindow_{layer_, state_};
     WaitWindowView waitWindow_{layer_, state_};
     WindowsMessageDialog messages_;
-    // The channel table, the frame and the reply, made with the configurator at start-up.
+    // The controller link with its channel table, made with the configurator at start-up.
     ControllerLink link_;
 };
 
