@@ -329,17 +329,5 @@ TEST_F(Write, SecondConfiguratorIsToldThatThePortIsTaken) {
     AnswerMessageBox(done.box, IDOK);
 }
 
-TEST_F(Write, MissingToolMeansNoCable) {
-    controller.Behave("confirm");
-    Program program;  // no Kanalyst.exe beside the program
-    ASSERT_NE(program.Main(), nullptr);
-    WriteFileBytes(program.Directory() + L"listport.txt", "USB-SERIAL CH340 (COM5)\n");
-    const MessageBoxSeen box = PressAndWaitForResult(program, milliseconds(15000));
-    ASSERT_NE(box.box, nullptr);
-    EXPECT_NE(box.text.find(L"Система не обнаружила соединительный шнур."), std::wstring::npos);
-    ExpectIdleAfter(program, box);
-    EXPECT_TRUE(controller.NewFrames().empty());
-}
-
 }  // namespace
 }  // namespace e2e
