@@ -35,11 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     taktor::sim::Behaviour behaviour;
     behaviour.kind = static_cast<taktor::sim::ReplyKind>(input.ConsumeIntegralInRange<int>(
         0, static_cast<int>(taktor::sim::ReplyKind::ConfirmedMcuDamaged)));
-    behaviour.confirmFrom = input.ConsumeIntegralInRange<int>(1, 4);
-    taktor::sim::ControllerModel model(behaviour);
+    behaviour.value = input.ConsumeIntegralInRange<int>(1, 4);
+    taktor::sim::ControllerModel model;
+    taktor::sim::Clock::time_point now{std::chrono::hours(1)};
+    model.SetBehaviour(behaviour, now);
 
     PlainLine line;
-    taktor::sim::Clock::time_point now{std::chrono::hours(1)};
     taktor::sim::Clock::time_point lastBytes = now;
     while (input.remaining_bytes() > 0) {
         now += milliseconds(input.ConsumeIntegralInRange<int>(0, 120));
