@@ -114,7 +114,6 @@ public:
     // another frame.
     std::string TakeStaleLine(Clock::time_point now);
 
-    std::size_t PartialBytes() const { return partialSize_; }
     std::size_t DiscardedBytes() const { return discarded_; }
 
 private:

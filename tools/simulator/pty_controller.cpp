@@ -331,19 +331,14 @@ bool PtyController::Flush(Clock::time_point now, Lock& lock) {
     return true;
 }
 
-std::optional<Clock::time_point> PtyController::NextWake(bool writable) const {
-    std::optional<Clock::time_point> next = model_.StaleLineDue();
-    const auto sooner = [&next](Clock::time_point when) {
-        if (!next || when < *next) {
-            next = when;
-        }
-    };
+Clock::time_point PtyController::NextWake(bool writable) const {
+    Clock::time_point next = model_.StaleLineDue().value_or(Clock::time_point::max());
     if (writable && !output_.empty()) {
         const Clock::time_point due = output_.begin()->first;
-        sooner(options_.paced ? std::max(due, outFree_) + kByteTime : due);
+        next = std::min(next, options_.paced ? std::max(due, outFree_) + kByteTime : due);
     }
     if (!inbox_.empty()) {
-        sooner(inbox_.front().first);
+        next = std::min(next, inbox_.front().first);
     }
     return next;
 }
@@ -364,16 +359,14 @@ void PtyController::Serve() {
 
         // While hung up, the line is -1 and poll passes over it: only a wake ends the wait.
         // Paced bytes are due at sub-millisecond times: the wait is given in nanoseconds.
-        const std::optional<Clock::time_point> next = NextWake(writable);
-        const long long ns = std::max<long long>(
-            0,
-            std::chrono::duration_cast<std::chrono::nanoseconds>(next.value_or(now) - now).count());
-        const timespec wait = {static_cast<time_t>(ns / 1000000000),
-                               static_cast<long>(ns % 1000000000)};
+        const Clock::time_point next = NextWake(writable);
+        const long ns = std::chrono::nanoseconds(std::max(next, now) - now).count();
+        const timespec wait = {ns / 1000000000, ns % 1000000000};
         pollfd fds[2] = {{wakeFd_, POLLIN, 0},
                          {lineFd_, static_cast<short>(POLLIN | (writable ? 0 : POLLOUT)), 0}};
         lock.unlock();
-        const int ready = ppoll(fds, 2, next ? &wait : nullptr, nullptr);
+        const int ready =
+            ppoll(fds, 2, next == Clock::time_point::max() ? nullptr : &wait, nullptr);
         lock.lock();
         if (ready <= 0) {
             continue;

@@ -107,7 +107,9 @@ private:
     void Deliver(Clock::time_point now, Lock& lock);
     void Queue(Clock::time_point due, std::string bytes, bool hangUp = false);
     bool Flush(Clock::time_point now, Lock& lock);  // false when the line would block
-    std::optional<Clock::time_point> NextWake(bool writable) const;
+    // When the serving thread has something to do next; max when only a wake or the line can
+    // give it something.
+    Clock::time_point NextWake(bool writable) const;
     void Wake();
 
     const PtyOptions options_;
