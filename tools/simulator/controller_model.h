@@ -49,7 +49,6 @@ struct Behaviour {
     bool operator==(const Behaviour& other) const {
         return kind == other.kind && value == other.value;
     }
-    bool operator!=(const Behaviour& other) const { return !(*this == other); }
 };
 
 // Names as given on the command line and in the control file: "confirm", "late", "late=250",

@@ -242,14 +242,9 @@ int main(int argc, char** argv) {
         ", behaviour " + BehaviourName(*behaviour));
     control.Apply(*controller);
 
-    if (!readyFile.empty()) {
-        std::FILE* ready = std::fopen(readyFile.c_str(), "w");
-        if (ready == nullptr) {
-            std::fprintf(stderr, "taktor-sim: cannot create %s\n", readyFile.c_str());
-            return 1;
-        }
-        std::fprintf(ready, "%s\n", controller->SlavePath().c_str());
-        std::fclose(ready);
+    if (!readyFile.empty() && !(std::ofstream(readyFile) << controller->SlavePath() << '\n')) {
+        std::fprintf(stderr, "taktor-sim: cannot create %s\n", readyFile.c_str());
+        return 1;
     }
 
     const timespec tick = {0, 20 * 1000 * 1000};
