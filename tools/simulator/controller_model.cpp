@@ -110,9 +110,7 @@ std::string DescribeBehaviours() {
     for (const NamedKind& entry : kKinds) {
         char line[48];
         std::snprintf(line, sizeof(line), "  %-23s", entry.name);
-        text += line;
-        text += entry.description;
-        text += '\n';
+        text += line + std::string(entry.description) + "\n";
     }
     return text;
 }

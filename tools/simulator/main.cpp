@@ -113,8 +113,8 @@ struct Control {
     std::string path;
     int lateMs;
     std::function<void(const std::string&)> log;
-    std::mutex busy;
-    std::string applied;  // the line last applied
+    std::mutex busy{};
+    std::string applied{};  // the line last applied
 
     // Called on the main thread and, before each reply, on the serving thread: whichever finds
     // the other applying the file leaves it to that one.
@@ -198,7 +198,7 @@ int main(int argc, char** argv) {
         std::fputs((line + "\n").c_str(), out);
         std::fflush(out);
     };
-    Control control{options["--control-file"], static_cast<int>(lateMs), log, {}, {}};
+    Control control{options["--control-file"], static_cast<int>(lateMs), log};
 
     // SIGINT and SIGTERM end the program through the main thread's wait below; every thread,
     // the serving one started later too, leaves them to it.

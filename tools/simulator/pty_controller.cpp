@@ -66,10 +66,7 @@ PtyController::PtyController(PtyOptions options) : options_(std::move(options)) 
         if (wakeFd_ < 0) {
             Fail("eventfd");
         }
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            OpenLine();
-        }
+        OpenLine();  // before the serving thread starts: nothing else can touch the line yet
         SetBehaviour(options_.behaviour);
         thread_ = std::thread([this] { Serve(); });
     } catch (...) {
@@ -146,15 +143,14 @@ void PtyController::HangUpLine(Lock& lock) {
 }
 
 void PtyController::Stop() {
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        stopping_ = true;
-        Wake();
-    }
+    Lock lock(mutex_);
+    stopping_ = true;
+    Wake();
+    lock.unlock();
     if (thread_.joinable()) {
         thread_.join();
     }
-    std::lock_guard<std::mutex> guard(mutex_);
+    lock.lock();
     CloseLine();
     CloseFd(wakeFd_);
 }
