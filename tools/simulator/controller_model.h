@@ -108,6 +108,7 @@ public:
     // bad checksum.
     std::vector<ReplyChunk> Reply(const ReceivedFrame& frame);
 
+    // When a stale line is next due, if one is to come.
     std::optional<Clock::time_point> StaleLineDue() const { return staleDue_; }
     // The stale line if it is due by now, else nothing; once taken, the next is due only after
     // another frame.

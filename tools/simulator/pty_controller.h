@@ -101,7 +101,7 @@ private:
     bool RequestLine(bool plugged);
     void ApplyLineRequest(Lock& lock);
     bool FlowLine(bool on);
-    // Reads what the line holds; each byte crosses the wire at the time it is given.
+    // Reads what the line holds into the inbox, each byte with the time it has crossed the wire.
     void Receive(Clock::time_point now);
     // Hands the model the bytes that have crossed the wire by now, and queues their replies.
     void Deliver(Clock::time_point now, Lock& lock);
