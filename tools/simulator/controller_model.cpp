@@ -1,58 +1,64 @@
 #include "tools/simulator/controller_model.h"
 
 #include <cstdio>
-#include <cstdlib>
+#include <string>
 
 namespace taktor::sim {
 
 namespace {
 
+using namespace std::string_view_literals;
+
 struct NamedKind {
     const char* name;
     ReplyKind kind;
+    std::string_view reply;  // the whole reply, written at once, of a kind that needs nothing more
     const char* description;
 };
 
 constexpr NamedKind kKinds[] = {
-    {"confirm", ReplyKind::Confirm, "\"on#\" CR"},
-    {"silent", ReplyKind::Silent, "no reply"},
-    {"mcu-damaged", ReplyKind::McuDamaged, "\"os#\" CR (microcontroller EEPROM damaged)"},
-    {"ext-damaged", ReplyKind::ExtDamaged, "\"ol#\" CR (external EEPROM damaged)"},
-    {"both-damaged", ReplyKind::BothDamaged, "\"os#ol#\" CR"},
-    {"wrong-case", ReplyKind::WrongCase, "\"ON#\" CR"},
-    {"no-cr", ReplyKind::NoCr, "\"on#\" without the carriage return"},
-    {"split", ReplyKind::Split, "\"on#\", then CR in a second write 30 ms later"},
-    {"late", ReplyKind::Late, "\"on#\" CR after a delay (late=MS, default --late-ms)"},
-    {"confirm-from", ReplyKind::ConfirmFrom,
+    {"confirm", ReplyKind::Confirm, "on#\r", "\"on#\" CR"},
+    {"silent", ReplyKind::Silent, "", "no reply"},
+    {"mcu-damaged", ReplyKind::McuDamaged, "os#\r", "\"os#\" CR (microcontroller EEPROM damaged)"},
+    {"ext-damaged", ReplyKind::ExtDamaged, "ol#\r", "\"ol#\" CR (external EEPROM damaged)"},
+    {"both-damaged", ReplyKind::BothDamaged, "os#ol#\r", "\"os#ol#\" CR"},
+    {"wrong-case", ReplyKind::WrongCase, "ON#\r", "\"ON#\" CR"},
+    {"no-cr", ReplyKind::NoCr, "on#", "\"on#\" without the carriage return"},
+    {"split", ReplyKind::Split, "", "\"on#\", then CR in a second write 30 ms later"},
+    {"late", ReplyKind::Late, "", "\"on#\" CR after a delay (late=MS, default --late-ms)"},
+    {"confirm-from", ReplyKind::ConfirmFrom, "",
      "confirm-from=N: silent for the first N-1 good frames, then \"on#\" CR"},
-    {"flood", ReplyKind::Flood, "about 1,000 bytes of noise, no token and no terminator"},
-    {"stray", ReplyKind::Stray,
+    {"flood", ReplyKind::Flood, "", "about 1,000 bytes of noise, no token and no terminator"},
+    {"stray", ReplyKind::Stray, "of#\r",
      "\"of#\" CR; a stale line (noise ending in \"on#\" CR) is left\n"
      "                         waiting at start and after 1 s of quiet following a frame"},
-    {"off", ReplyKind::Off, "\"of#\" CR"},
-    {"zero-byte", ReplyKind::ZeroByte, "\"on\" NUL \"#\" CR"},
-    {"confirmed-mcu-damaged", ReplyKind::ConfirmedMcuDamaged, "\"on#os#\" CR"},
-    {"hangup-on-frame", ReplyKind::HangUp,
+    {"off", ReplyKind::Off, "of#\r", "\"of#\" CR"},
+    {"zero-byte", ReplyKind::ZeroByte, "on\0#\r"sv, "\"on\" NUL \"#\" CR"},
+    {"confirmed-mcu-damaged", ReplyKind::ConfirmedMcuDamaged, "on#os#\r", "\"on#os#\" CR"},
+    {"hangup-on-frame", ReplyKind::HangUp, "",
      "the line goes down when a frame arrives, before any reply"},
-    {"hangup-after", ReplyKind::HangUpAfter,
+    {"hangup-after", ReplyKind::HangUpAfter, "",
      "hangup-after=N: confirms N frames, then the line goes down"},
-    {"hangup-mid-reply", ReplyKind::HangUpMidReply,
+    {"hangup-mid-reply", ReplyKind::HangUpMidReply, "",
      "\"on\", then the line goes down 100 ms later, before \"#\" CR"},
 };
 
-// Positive decimal number, or nothing.
+// The kinds whose name takes "=N", a count of frames from 1 that must be given, and Late, whose
+// "=MS" may be left out.
+bool TakesCount(ReplyKind kind) {
+    return kind == ReplyKind::ConfirmFrom || kind == ReplyKind::HangUpAfter;
+}
+bool TakesNumber(ReplyKind kind) {
+    return TakesCount(kind) || kind == ReplyKind::Late;
+}
+
+// A decimal number of at most seven digits, or nothing.
 std::optional<int> ParseCount(std::string_view digits) {
-    if (digits.empty() || digits.size() > 7) {
+    if (digits.empty() || digits.size() > 7 ||
+        digits.find_first_not_of("0123456789") != std::string_view::npos) {
         return std::nullopt;
     }
-    int value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - '0');
-    }
-    return value;
+    return std::stoi(std::string(digits));
 }
 
 // Lower-case letters that never form a token, a terminator or a flow-control byte.
@@ -70,36 +76,20 @@ std::string Noise(std::size_t count, unsigned seed) {
 }  // namespace
 
 std::optional<Behaviour> ParseBehaviour(std::string_view name, int defaultLateMs) {
-    std::string_view base = name;
-    std::optional<std::string_view> argument;
     const std::size_t equals = name.find('=');
-    if (equals != std::string_view::npos) {
-        base = name.substr(0, equals);
-        argument = name.substr(equals + 1);
-    }
     for (const NamedKind& entry : kKinds) {
-        if (base != entry.name) {
+        if (name.substr(0, equals) != entry.name) {
             continue;
         }
-        Behaviour behaviour;
-        behaviour.kind = entry.kind;
-        behaviour.lateMs = defaultLateMs;
-        if (entry.kind == ReplyKind::ConfirmFrom || entry.kind == ReplyKind::HangUpAfter) {
-            const std::optional<int> count = argument ? ParseCount(*argument) : std::nullopt;
-            if (!count || *count < 1) {
-                return std::nullopt;
-            }
-            (entry.kind == ReplyKind::ConfirmFrom ? behaviour.confirmFrom : behaviour.hangUpAfter) =
-                *count;
-        } else if (entry.kind == ReplyKind::Late && argument) {
-            const std::optional<int> ms = ParseCount(*argument);
-            if (!ms) {
-                return std::nullopt;
-            }
-            behaviour.lateMs = *ms;
-        } else if (argument) {
+        Behaviour behaviour{entry.kind, entry.kind == ReplyKind::Late ? defaultLateMs : 0};
+        if (equals == std::string_view::npos) {
+            return TakesCount(entry.kind) ? std::nullopt : std::optional<Behaviour>(behaviour);
+        }
+        const std::optional<int> number = ParseCount(name.substr(equals + 1));
+        if (!TakesNumber(entry.kind) || !number || (TakesCount(entry.kind) && *number < 1)) {
             return std::nullopt;
         }
+        behaviour.value = *number;
         return behaviour;
     }
     return std::nullopt;
@@ -107,18 +97,10 @@ std::optional<Behaviour> ParseBehaviour(std::string_view name, int defaultLateMs
 
 std::string BehaviourName(const Behaviour& behaviour) {
     for (const NamedKind& entry : kKinds) {
-        if (entry.kind != behaviour.kind) {
-            continue;
+        if (entry.kind == behaviour.kind) {
+            return entry.name +
+                   (TakesNumber(entry.kind) ? "=" + std::to_string(behaviour.value) : "");
         }
-        std::string name = entry.name;
-        if (behaviour.kind == ReplyKind::ConfirmFrom) {
-            name += "=" + std::to_string(behaviour.confirmFrom);
-        } else if (behaviour.kind == ReplyKind::Late) {
-            name += "=" + std::to_string(behaviour.lateMs);
-        } else if (behaviour.kind == ReplyKind::HangUpAfter) {
-            name += "=" + std::to_string(behaviour.hangUpAfter);
-        }
-        return name;
     }
     return "?";
 }
@@ -128,45 +110,75 @@ std::string DescribeBehaviours() {
     for (const NamedKind& entry : kKinds) {
         char line[48];
         std::snprintf(line, sizeof(line), "  %-23s", entry.name);
-        text += line;
-        text += entry.description;
-        text += '\n';
+        text += line + std::string(entry.description) + "\n";
     }
     return text;
 }
 
 std::string FormatFrame(const ReceivedFrame& frame) {
     std::string line = "frame=";
-    char hex[4];
-    for (std::size_t i = 0; i < frame.bytes.size(); ++i) {
-        std::snprintf(hex, sizeof(hex), "%02X", frame.bytes[i]);
-        if (i > 0) {
-            line += ' ';
-        }
+    for (const std::uint8_t byte : frame.bytes) {
+        char hex[4];
+        std::snprintf(hex, sizeof(hex), "%02X ", byte);
         line += hex;
     }
-    line += " durations=";
+    line += "durations=";
     for (std::size_t i = 0; i < frame.durations.size(); ++i) {
-        if (i > 0) {
-            line += ',';
-        }
-        line += std::to_string(frame.durations[i]);
+        line += (i > 0 ? "," : "") + std::to_string(frame.durations[i]);
     }
-    line += frame.checksumOk ? " checksum=ok" : " checksum=bad";
-    return line;
+    return line + (frame.checksumOk ? " checksum=ok" : " checksum=bad");
 }
 
 std::string StaleLine() {
     return Noise(246, 7) + "on#\r";
 }
 
-ControllerModel::ControllerModel(const Behaviour& behaviour) : behaviour_(behaviour) {}
-
-void ControllerModel::SetBehaviour(const Behaviour& behaviour) {
-    if (behaviour != behaviour_) {
-        behaviour_ = behaviour;
-        goodFrames_ = 0;
+std::vector<ReplyChunk> ReplyTo(const Behaviour& behaviour, int nth) {
+    using std::chrono::milliseconds;
+    // A line that goes down takes with it what the other end has not read yet: it goes a little
+    // after the reply, so that the reply is read before.
+    constexpr milliseconds kHangUpDelay{100};
+    const ReplyChunk confirm{milliseconds(0), "on#\r"};
+    switch (behaviour.kind) {
+        case ReplyKind::Split:
+            return {{milliseconds(0), "on#"}, {milliseconds(30), "\r"}};
+        case ReplyKind::Late:
+            return {{milliseconds(behaviour.value), confirm.bytes}};
+        case ReplyKind::ConfirmFrom:
+            return nth < behaviour.value ? std::vector<ReplyChunk>() : std::vector{confirm};
+        case ReplyKind::Flood:
+            return {{milliseconds(0), Noise(1000, 11)}};
+        case ReplyKind::HangUp:
+            return {{milliseconds(0), "", true}};
+        case ReplyKind::HangUpAfter:
+            if (nth == behaviour.value) {
+                return {confirm, {kHangUpDelay, "", true}};
+            }
+            return {confirm};
+        case ReplyKind::HangUpMidReply:
+            return {{milliseconds(0), "on"}, {kHangUpDelay, "", true}};
+        default:
+            break;
     }
+    for (const NamedKind& entry : kKinds) {
+        if (entry.kind == behaviour.kind && !entry.reply.empty()) {
+            return {{milliseconds(0), std::string(entry.reply)}};
+        }
+    }
+    return {};
+}
+
+void ControllerModel::SetBehaviour(const Behaviour& behaviour, Clock::time_point now) {
+    if (behaviour == behaviour_) {
+        return;
+    }
+    if (behaviour.kind != ReplyKind::Stray) {
+        staleDue_.reset();
+    } else if (behaviour_.kind != ReplyKind::Stray) {
+        staleDue_ = now;
+    }
+    behaviour_ = behaviour;
+    goodFrames_ = 0;
 }
 
 std::vector<ReceivedFrame> ControllerModel::Receive(const std::uint8_t* data, std::size_t count,
@@ -180,6 +192,9 @@ std::vector<ReceivedFrame> ControllerModel::Receive(const std::uint8_t* data, st
         partialSize_ = 0;
     }
     lastByte_ = now;
+    if (staleDue_ && *staleDue_ > now) {
+        staleDue_ = now + kQuietBeforeStale;
+    }
     for (std::size_t i = 0; i < count; ++i) {
         partial_[partialSize_++] = data[i];
         if (partialSize_ < kFrameSize) {
@@ -201,60 +216,22 @@ std::vector<ReceivedFrame> ControllerModel::Receive(const std::uint8_t* data, st
     return frames;
 }
 
-// A line that goes down takes with it what the other end has not read yet.
-constexpr std::chrono::milliseconds kHangUpDelay{100};
-
 std::vector<ReplyChunk> ControllerModel::Reply(const ReceivedFrame& frame) {
-    using std::chrono::milliseconds;
+    if (behaviour_.kind == ReplyKind::Stray) {
+        staleDue_ = lastByte_ + kQuietBeforeStale;
+    }
     if (!frame.checksumOk) {
         return {};
     }
-    ++goodFrames_;
-    switch (behaviour_.kind) {
-        case ReplyKind::Confirm:
-            return {{milliseconds(0), "on#\r"}};
-        case ReplyKind::Silent:
-            return {};
-        case ReplyKind::McuDamaged:
-            return {{milliseconds(0), "os#\r"}};
-        case ReplyKind::ExtDamaged:
-            return {{milliseconds(0), "ol#\r"}};
-        case ReplyKind::BothDamaged:
-            return {{milliseconds(0), "os#ol#\r"}};
-        case ReplyKind::WrongCase:
-            return {{milliseconds(0), "ON#\r"}};
-        case ReplyKind::NoCr:
-            return {{milliseconds(0), "on#"}};
-        case ReplyKind::Split:
-            return {{milliseconds(0), "on#"}, {milliseconds(30), "\r"}};
-        case ReplyKind::Late:
-            return {{milliseconds(behaviour_.lateMs), "on#\r"}};
-        case ReplyKind::ConfirmFrom:
-            if (goodFrames_ < behaviour_.confirmFrom) {
-                return {};
-            }
-            return {{milliseconds(0), "on#\r"}};
-        case ReplyKind::Flood:
-            return {{milliseconds(0), Noise(1000, 11)}};
-        case ReplyKind::Stray:
-        case ReplyKind::Off:
-            return {{milliseconds(0), "of#\r"}};
-        case ReplyKind::ZeroByte:
-            return {{milliseconds(0), std::string("on\0#\r", 5)}};
-        case ReplyKind::ConfirmedMcuDamaged:
-            return {{milliseconds(0), "on#os#\r"}};
-        case ReplyKind::HangUp:
-            return {{milliseconds(0), "", true}};
-        case ReplyKind::HangUpAfter:
-            // The line goes a little after the reply, so that the reply is read before.
-            if (goodFrames_ == behaviour_.hangUpAfter) {
-                return {{milliseconds(0), "on#\r"}, {kHangUpDelay, "", true}};
-            }
-            return {{milliseconds(0), "on#\r"}};
-        case ReplyKind::HangUpMidReply:
-            return {{milliseconds(0), "on"}, {kHangUpDelay, "", true}};
+    return ReplyTo(behaviour_, ++goodFrames_);
+}
+
+std::string ControllerModel::TakeStaleLine(Clock::time_point now) {
+    if (!staleDue_ || *staleDue_ > now) {
+        return {};
     }
-    return {};
+    staleDue_.reset();
+    return StaleLine();
 }
 
 }  // namespace taktor::sim

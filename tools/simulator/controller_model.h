@@ -30,7 +30,7 @@ enum class ReplyKind {
     Late,         // "on#" CR after a delay
     ConfirmFrom,  // silent for the first frames, then "on#" CR
     Flood,        // about 1,000 bytes of noise without a token or terminator
-    Stray,        // "of#" CR, then a stale line ending in "on#" CR left waiting for the next one
+    Stray,        // "of#" CR, and a stale line ending in "on#" CR left waiting for the next one
     Off,          // "of#" CR
     ZeroByte,     // "on" NUL "#" CR
     ConfirmedMcuDamaged,  // "on#os#" CR
@@ -42,15 +42,13 @@ enum class ReplyKind {
 
 struct Behaviour {
     ReplyKind kind = ReplyKind::Confirm;
-    int confirmFrom = 1;  // ConfirmFrom: the first frame (counted from 1) that is confirmed
-    int lateMs = 400;     // Late: the delay of the reply
-    int hangUpAfter = 1;  // HangUpAfter: the frame after whose confirmation the line goes down
+    // ConfirmFrom: the first good frame (counted from 1) that is confirmed; HangUpAfter: the
+    // frame after whose confirmation the line goes down; Late: the delay in milliseconds.
+    int value = 0;
 
     bool operator==(const Behaviour& other) const {
-        return kind == other.kind && confirmFrom == other.confirmFrom && lateMs == other.lateMs &&
-               hangUpAfter == other.hangUpAfter;
+        return kind == other.kind && value == other.value;
     }
-    bool operator!=(const Behaviour& other) const { return !(*this == other); }
 };
 
 // Names as given on the command line and in the control file: "confirm", "late", "late=250",
@@ -78,23 +76,31 @@ struct ReplyChunk {
     bool hangUp = false;
 };
 
+// The reply under a behaviour to the nth frame with a good checksum since it was set.
+std::vector<ReplyChunk> ReplyTo(const Behaviour& behaviour, int nth);
+
 // About 250 bytes of noise ending in a stale "on#" CR, as a line left over from an earlier
 // exchange would hold.
 std::string StaleLine();
 
+// The one holder of the simulator's behaviour, with the frame count and the stale line that
+// depend on it.
 class ControllerModel {
 public:
     // A partial frame followed by a longer silence than this is dropped, so that stray bytes do
     // not shift every later frame.
     static constexpr std::chrono::milliseconds kFrameGap{50};
+    // Under Stray, a stale line is left once the configurator has been quiet this long after a
+    // frame.
+    static constexpr std::chrono::milliseconds kQuietBeforeStale{1000};
 
-    explicit ControllerModel(const Behaviour& behaviour = Behaviour());
-
-    // A different behaviour restarts the count of frames that ConfirmFrom and HangUpAfter use.
-    void SetBehaviour(const Behaviour& behaviour);
+    // A different behaviour restarts the count of frames that ConfirmFrom and HangUpAfter use;
+    // becoming Stray makes a stale line due at once, leaving it forgets the one to come.
+    void SetBehaviour(const Behaviour& behaviour, Clock::time_point now);
     const Behaviour& CurrentBehaviour() const { return behaviour_; }
 
     // Takes bytes received at the given time; returns the frames they completed, in order.
+    // Bytes received before a stale line is due put it off.
     std::vector<ReceivedFrame> Receive(const std::uint8_t* data, std::size_t count,
                                        Clock::time_point now);
 
@@ -102,12 +108,18 @@ public:
     // bad checksum.
     std::vector<ReplyChunk> Reply(const ReceivedFrame& frame);
 
-    std::size_t PartialBytes() const { return partialSize_; }
+    // When a stale line is next due, if one is to come.
+    std::optional<Clock::time_point> StaleLineDue() const { return staleDue_; }
+    // The stale line if it is due by now, else nothing; once taken, the next is due only after
+    // another frame.
+    std::string TakeStaleLine(Clock::time_point now);
+
     std::size_t DiscardedBytes() const { return discarded_; }
 
 private:
     Behaviour behaviour_;
     int goodFrames_ = 0;  // frames with a good checksum since the behaviour was set
+    std::optional<Clock::time_point> staleDue_;
     std::array<std::uint8_t, kFrameSize> partial_{};
     std::size_t partialSize_ = 0;
     Clock::time_point lastByte_{};

@@ -3,21 +3,22 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <iterator>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <system_error>
-#include <thread>
 
 #include "tools/simulator/controller_model.h"
 #include "tools/simulator/pty_controller.h"
@@ -25,12 +26,6 @@
 namespace {
 
 using namespace taktor::sim;
-
-volatile sig_atomic_t gStop = 0;
-
-void OnSignal(int) {
-    gStop = 1;
-}
 
 const char kUsage[] =
     "Usage: taktor-sim [--pty-link PATH | --device PATH] [--behaviour NAME]\n"
@@ -68,27 +63,11 @@ const char kUsage[] =
     "\n"
     "Behaviours:\n";
 
-struct Arguments {
-    std::string ptyLink;
-    std::string device;
-    std::string behaviour = "confirm";
-    std::string controlFile;
-    std::string log;
-    std::string readyFile;
-    bool paced = false;
-    int lateMs = 400;
-    long frames = 0;
-};
-
-bool ParseNumber(const char* text, long& value) {
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtol(text, &end, 10);
-    return errno == 0 && end != text && *end == '\0' && value >= 0;
-}
+// The options with a value, as given or by default; "--paced" only when given.
+using Options = std::map<std::string, std::string>;
 
 // Returns 0 to go on, or the exit code.
-int ParseArguments(int argc, char** argv, Arguments& args) {
+int ParseArguments(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -97,182 +76,155 @@ int ParseArguments(int argc, char** argv, Arguments& args) {
             return -1;
         }
         if (option == "--paced") {
-            args.paced = true;
-            continue;
-        }
-        static const char* const kValued[] = {"--pty-link",     "--device", "--behaviour",
-                                              "--control-file", "--log",    "--ready-file",
-                                              "--late-ms",      "--frames"};
-        if (std::find(std::begin(kValued), std::end(kValued), option) == std::end(kValued)) {
+            options[option] = "yes";
+        } else if (options.count(option) == 0) {
             std::fprintf(stderr, "taktor-sim: unknown option %s (see --help)\n", option.c_str());
             return 2;
-        }
-        if (i + 1 >= argc) {
+        } else if (i + 1 >= argc) {
             std::fprintf(stderr, "taktor-sim: %s needs a value (see --help)\n", option.c_str());
             return 2;
-        }
-        const char* value = argv[++i];
-        long number = 0;
-        if (option == "--pty-link") {
-            args.ptyLink = value;
-        } else if (option == "--device") {
-            args.device = value;
-        } else if (option == "--behaviour") {
-            args.behaviour = value;
-        } else if (option == "--control-file") {
-            args.controlFile = value;
-        } else if (option == "--log") {
-            args.log = value;
-        } else if (option == "--ready-file") {
-            args.readyFile = value;
-        } else if (option == "--late-ms" && ParseNumber(value, number) && number <= 600000) {
-            args.lateMs = static_cast<int>(number);
-        } else if (option == "--frames" && ParseNumber(value, number)) {
-            args.frames = number;
         } else {
-            std::fprintf(stderr, "taktor-sim: bad option %s %s (see --help)\n", option.c_str(),
-                         value);
-            return 2;
+            options[option] = argv[++i];
         }
     }
-    if (!args.ptyLink.empty() && !args.device.empty()) {
+    if (!options["--pty-link"].empty() && !options["--device"].empty()) {
         std::fputs("taktor-sim: --pty-link and --device exclude each other\n", stderr);
         return 2;
     }
     return 0;
 }
 
-class Log {
-public:
-    explicit Log(std::FILE* out) : out_(out) {}
-    void Line(const std::string& line) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        std::fputs(line.c_str(), out_);
-        std::fputc('\n', out_);
-        std::fflush(out_);
+// The value of a numeric option, or a message and false.
+bool ReadNumber(const Options& options, const std::string& name, long most, long& value) {
+    const std::string& text = options.at(name);
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text.c_str(), &end, 10);
+    if (errno == 0 && end != text.c_str() && *end == '\0' && value >= 0 && value <= most) {
+        return true;
     }
-
-private:
-    std::mutex mutex_;
-    std::FILE* out_;
-};
+    std::fprintf(stderr, "taktor-sim: bad option %s %s (see --help)\n", name.c_str(), text.c_str());
+    return false;
+}
 
 // Applies the first line of the control file to the controller, word by word: a behaviour name,
 // "suspend", "hangup" (the cable pulled) or "plug" (plugged in again under the same link).
-class Control {
-public:
-    Control(std::string path, int lateMs, Log& log)
-        : path_(std::move(path)), lateMs_(lateMs), log_(log) {}
+struct Control {
+    std::string path;
+    int lateMs;
+    std::function<void(const std::string&)> log;
+    std::mutex busy{};
+    std::string applied{};  // the line last applied
 
+    // Called on the main thread and, before each reply, on the serving thread: whichever finds
+    // the other applying the file leaves it to that one.
     void Apply(PtyController& controller) {
-        if (path_.empty()) {
-            return;
-        }
-        std::ifstream file(path_);
+        std::unique_lock<std::mutex> lock(busy, std::try_to_lock);
+        std::ifstream file(path);
         std::string line;
-        if (!file || !std::getline(file, line)) {
+        if (!lock || path.empty() || !file || !std::getline(file, line)) {
             return;
         }
         const auto first = line.find_first_not_of(" \t\r\n");
         const auto last = line.find_last_not_of(" \t\r\n");
         line = first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
-
-        std::lock_guard<std::mutex> guard(mutex_);
-        if (line.empty() || line == applied_) {
+        if (line.empty() || line == applied) {
             return;
         }
-        applied_ = line;
+        applied = line;
         std::istringstream words(line);
-        std::string word;
-        while (words >> word) {
+        for (std::string word; words >> word;) {
             ApplyWord(controller, word);
         }
     }
 
-private:
     void ApplyWord(PtyController& controller, const std::string& word) {
+        const std::string kOnDevice = ": not possible on a device";
         if (word == "suspend") {
-            log_.Line(controller.SuspendLine() ? "# control suspend"
-                                               : "# control suspend: not possible on a device");
-            return;
-        }
-        if (word == "hangup" || word == "plug") {
+            log("# control suspend" + (controller.SuspendLine() ? "" : kOnDevice));
+        } else if (word == "hangup" || word == "plug") {
             const bool done = word == "hangup" ? controller.HangUp() : controller.PlugIn();
-            log_.Line("# control " + word + (done ? "" : ": not possible on a device"));
+            log("# control " + word + (done ? "" : kOnDevice));
             if (done && word == "plug") {
-                log_.Line("# serving " + controller.SlavePath());
+                log("# serving " + controller.SlavePath());
             }
-            return;
+        } else if (const std::optional<Behaviour> behaviour = ParseBehaviour(word, lateMs)) {
+            controller.ResumeLine();
+            controller.SetBehaviour(*behaviour);
+            log("# control " + word);
+        } else {
+            log("# control " + word + ": unknown behaviour, ignored");
         }
-        const std::optional<Behaviour> behaviour = ParseBehaviour(word, lateMs_);
-        if (!behaviour) {
-            log_.Line("# control " + word + ": unknown behaviour, ignored");
-            return;
-        }
-        controller.ResumeLine();
-        controller.SetBehaviour(*behaviour);
-        log_.Line("# control " + word);
     }
-
-private:
-    std::string path_;
-    int lateMs_;
-    Log& log_;
-    std::mutex mutex_;
-    std::string applied_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    Arguments args;
-    const int parsed = ParseArguments(argc, argv, args);
+    Options options = {{"--pty-link", ""},     {"--device", ""}, {"--behaviour", "confirm"},
+                       {"--control-file", ""}, {"--log", ""},    {"--ready-file", ""},
+                       {"--late-ms", "400"},   {"--frames", "0"}};
+    const int parsed = ParseArguments(argc, argv, options);
+    long lateMs = 0;
+    long frames = 0;
     if (parsed != 0) {
         return parsed < 0 ? 0 : parsed;
     }
-    const std::optional<Behaviour> behaviour = ParseBehaviour(args.behaviour, args.lateMs);
+    if (!ReadNumber(options, "--late-ms", 600000, lateMs) ||
+        !ReadNumber(options, "--frames", LONG_MAX, frames)) {
+        return 2;
+    }
+    const std::string& link = options["--pty-link"];
+    const std::string& readyFile = options["--ready-file"];
+    const std::optional<Behaviour> behaviour =
+        ParseBehaviour(options["--behaviour"], static_cast<int>(lateMs));
     if (!behaviour) {
         std::fprintf(stderr, "taktor-sim: unknown behaviour %s (see --help)\n",
-                     args.behaviour.c_str());
+                     options["--behaviour"].c_str());
         return 2;
     }
 
     std::FILE* out = stdout;
-    if (!args.log.empty()) {
-        out = std::fopen(args.log.c_str(), "a");
+    if (!options["--log"].empty()) {
+        out = std::fopen(options["--log"].c_str(), "a");
         if (out == nullptr) {
-            std::fprintf(stderr, "taktor-sim: cannot open %s: %s\n", args.log.c_str(),
+            std::fprintf(stderr, "taktor-sim: cannot open %s: %s\n", options["--log"].c_str(),
                          std::strerror(errno));
             return 1;
         }
     }
-    Log log(out);
-    Control control(args.controlFile, args.lateMs, log);
+    // One call per line: stdio locks the stream for it, whichever thread logs.
+    const auto log = [out](const std::string& line) {
+        std::fputs((line + "\n").c_str(), out);
+        std::fflush(out);
+    };
+    Control control{options["--control-file"], static_cast<int>(lateMs), log};
 
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // SIGINT and SIGTERM end the program through the main thread's wait below; every thread,
+    // the serving one started later too, leaves them to it.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     signal(SIGPIPE, SIG_IGN);
     // The served pseudo-terminals become this session's controlling terminals (see
     // PtyOptions::claimTerminal): a session of its own, and no end when a line hangs up.
     signal(SIGHUP, SIG_IGN);
-    const bool ownSession = setsid() >= 0;
 
     std::atomic<PtyController*> served{nullptr};
-    PtyOptions options;
-    options.behaviour = *behaviour;
-    options.paced = args.paced;
-    options.claimTerminal = ownSession;
-    options.linkPath = args.ptyLink;
-    options.devicePath = args.device;
-    options.onHangUp = [&] { log.Line("# hung up"); };
-    options.onDiscarded = [&](std::size_t count) {
-        log.Line("# dropped " + std::to_string(count) + " byte(s) of an incomplete frame");
+    PtyOptions settings;
+    settings.behaviour = *behaviour;
+    settings.paced = options.count("--paced") > 0;
+    settings.claimTerminal = setsid() >= 0;
+    settings.linkPath = link;
+    settings.devicePath = options["--device"];
+    settings.onHangUp = [&] { log("# hung up"); };
+    settings.onDiscarded = [&](std::size_t count) {
+        log("# dropped " + std::to_string(count) + " byte(s) of an incomplete frame");
     };
-    options.onFrame = [&](const ReceivedFrame& frame) {
-        log.Line(FormatFrame(frame));
+    settings.onFrame = [&](const ReceivedFrame& frame) {
+        log(FormatFrame(frame));
         if (PtyController* controller = served.load()) {
             control.Apply(*controller);
         }
@@ -280,44 +232,36 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<PtyController> controller;
     try {
-        controller = std::make_unique<PtyController>(options);
+        controller = std::make_unique<PtyController>(settings);
     } catch (const std::system_error& error) {
         std::fprintf(stderr, "taktor-sim: %s\n", error.what());
         return 1;
     }
     served.store(controller.get());
-    log.Line("# serving " + controller->SlavePath() +
-             (args.ptyLink.empty() ? std::string() : " as " + args.ptyLink) + ", behaviour " +
-             BehaviourName(*behaviour));
+    log("# serving " + controller->SlavePath() + (link.empty() ? "" : " as " + link) +
+        ", behaviour " + BehaviourName(*behaviour));
     control.Apply(*controller);
 
-    if (!args.readyFile.empty()) {
-        std::FILE* ready = std::fopen(args.readyFile.c_str(), "w");
-        if (ready == nullptr) {
-            std::fprintf(stderr, "taktor-sim: cannot create %s\n", args.readyFile.c_str());
-            return 1;
-        }
-        std::fprintf(ready, "%s\n", controller->SlavePath().c_str());
-        std::fclose(ready);
+    if (!readyFile.empty() && !(std::ofstream(readyFile) << controller->SlavePath() << '\n')) {
+        std::fprintf(stderr, "taktor-sim: cannot create %s\n", readyFile.c_str());
+        return 1;
     }
 
-    while (!gStop) {
-        if (args.frames > 0 &&
-            controller->Frames().size() >= static_cast<std::size_t>(args.frames)) {
-            controller->WaitForOutput(std::chrono::seconds(5) +
-                                      std::chrono::milliseconds(args.lateMs));
+    const timespec tick = {0, 20 * 1000 * 1000};
+    while (sigtimedwait(&stop, nullptr, &tick) < 0) {
+        if (frames > 0 && controller->WaitForFrames(frames, std::chrono::seconds(0))) {
+            controller->WaitForOutput(std::chrono::seconds(5) + std::chrono::milliseconds(lateMs));
             break;
         }
         control.Apply(*controller);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 
     served.store(nullptr);
     controller.reset();
-    if (!args.readyFile.empty()) {
-        std::remove(args.readyFile.c_str());
+    if (!readyFile.empty()) {
+        std::remove(readyFile.c_str());
     }
-    log.Line("# stopped");
+    log("# stopped");
     if (out != stdout) {
         std::fclose(out);
     }

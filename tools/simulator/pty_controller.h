@@ -6,11 +6,14 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tools/simulator/controller_model.h"
@@ -45,7 +48,7 @@ class PtyController {
 public:
     // Opens the line and starts serving it; throws std::system_error when it cannot.
     explicit PtyController(PtyOptions options = PtyOptions());
-    ~PtyController();
+    ~PtyController() { Stop(); }
     PtyController(const PtyController&) = delete;
     PtyController& operator=(const PtyController&) = delete;
 
@@ -69,80 +72,72 @@ public:
 
     // Stops and restarts the output of the configurator's side, so that its writes block: a line
     // that cannot send. False when serving a device rather than a pseudo-terminal.
-    bool SuspendLine();
-    bool ResumeLine();
+    bool SuspendLine() { return FlowLine(false); }
+    bool ResumeLine() { return FlowLine(true); }
 
     // The cable pulled: the pseudo-terminal goes (the configurator's side sees a hang-up), the
     // link is removed and output still queued is dropped. PlugIn serves a new pseudo-terminal
     // under the same link: the cable plugged in again. Both false when serving a device; also
     // applied by the hang-up behaviours.
-    bool HangUp();
-    bool PlugIn();
-    bool PluggedIn() const;
+    bool HangUp() { return RequestLine(false); }
+    bool PlugIn() { return RequestLine(true); }
+    bool PluggedIn() const { return !SlavePath().empty(); }
 
     // Stops serving, closes the line and removes the link. Also done by the destructor.
     void Stop();
 
 private:
     struct Output {
-        Clock::time_point due;
         std::string bytes;
         bool hangUp = false;  // the line goes down once the bytes are written
     };
+    using Lock = std::unique_lock<std::mutex>;
 
     void Serve();
-    // Opens the pseudo-terminal (or the device) and makes the link. Serving thread or
-    // constructor; throws std::system_error.
+    // Opens the pseudo-terminal (or the device) and makes the link; throws std::system_error.
     void OpenLine();
-    // Serving thread only.
     void CloseLine();
-    void HangUpLine();  // CloseLine, then onHangUp
-    void ApplyLineRequest();
-    void DrainWake();
+    void HangUpLine(Lock& lock);  // CloseLine, then onHangUp
     bool RequestLine(bool plugged);
-    void ApplyPendingBehaviour(Clock::time_point now);
+    void ApplyLineRequest(Lock& lock);
+    bool FlowLine(bool on);
+    // Reads what the line holds into the inbox, each byte with the time it has crossed the wire.
     void Receive(Clock::time_point now);
     // Hands the model the bytes that have crossed the wire by now, and queues their replies.
-    void Deliver(Clock::time_point now);
-    // counted: already in queuedBytes_ (bytes from Send).
-    void Queue(Clock::time_point due, std::string bytes, bool counted = false, bool hangUp = false);
-    bool Flush(Clock::time_point now);  // false when the line would block
-    std::optional<Clock::time_point> NextWake() const;
+    void Deliver(Clock::time_point now, Lock& lock);
+    void Queue(Clock::time_point due, std::string bytes, bool hangUp = false);
+    bool Flush(Clock::time_point now, Lock& lock);  // false when the line would block
+    // When the serving thread has something to do next; max when only a wake or the line can
+    // give it something.
+    Clock::time_point NextWake(bool writable) const;
     void Wake();
 
-    PtyOptions options_;
-    int lineFd_ = -1;  // the master, or the served device; -1 while hung up; serving thread
-    int wakeFds_[2] = {-1, -1};
-    bool linked_ = false;  // serving thread
+    const PtyOptions options_;
+    std::thread thread_;
 
-    ControllerModel model_;                      // serving thread only
-    std::vector<Output> output_;                 // serving thread only, in order of due time
-    std::optional<Clock::time_point> staleDue_;  // serving thread only
-    Clock::time_point lineFree_{};               // serving thread only, for pacing
-    // Bytes read from the line that have not yet crossed the wire, with the time each has;
-    // serving thread only, for pacing.
-    std::string inbox_;
-    std::vector<Clock::time_point> inboxDue_;
-    Clock::time_point lineInFree_{};
-
+    // All that follows is guarded by mutex_. The serving thread holds it except while it waits
+    // for the line and while it calls the options' callbacks: other threads change the state
+    // here, and wake it when it has something new to do.
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    std::string slavePath_;
-    int slaveFd_ = -1;                 // held open so that the master never sees a hang-up
-    std::optional<bool> lineRequest_;  // plugged in (true) or hung up (false), to be applied
-    // Requests made and requests carried out: a requester waits until its own is carried out,
-    // not only taken up.
+    int wakeFd_ = -1;  // an eventfd that ends the serving thread's wait
+    bool stopping_ = false;
+    ControllerModel model_;  // the behaviour, held here only
+    std::vector<ReceivedFrame> frames_;
+    std::string slavePath_;  // empty while hung up
+    int lineFd_ = -1;        // the master, or the served device; -1 while hung up
+    int slaveFd_ = -1;       // held open so that the master never sees a hang-up
+    // The line asked for, plugged in or hung up, and the requests made and carried out: a
+    // requester waits until its own is carried out, not only taken up.
+    bool plugRequested_ = true;
     std::uint64_t linesRequested_ = 0;
     std::uint64_t linesApplied_ = 0;
-    bool stopping_ = false;
-    Behaviour behaviour_;
-    std::optional<Behaviour> pendingBehaviour_;
-    std::string pendingSend_;
-    std::size_t queuedBytes_ = 0;
-    std::vector<ReceivedFrame> frames_;
-    std::size_t discarded_ = 0;
-
-    std::thread thread_;
+    std::multimap<Clock::time_point, Output> output_;  // written in order of due time
+    // Bytes read from the line that have not yet crossed the wire, with the time each does.
+    std::deque<std::pair<Clock::time_point, std::uint8_t>> inbox_;
+    // When each direction of a paced line is free again.
+    Clock::time_point inFree_{};
+    Clock::time_point outFree_{};
 };
 
 }  // namespace taktor::sim
