@@ -42,12 +42,15 @@ int WindowsDiscovery::RunProgramAndWait(const Text& program, const Text& argumen
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process = {};
     const wchar_t* workDir = directory.empty() ? nullptr : Wide(directory);
+    const auto waitFor = [](HANDLE started) {
+        WaitForSingleObject(started, INFINITE);
+        CloseHandle(started);
+        return 1;
+    };
     if (CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(&commandLine[0]), nullptr, nullptr,
                        FALSE, NORMAL_PRIORITY_CLASS, nullptr, workDir, &startup, &process)) {
         CloseHandle(process.hThread);
-        WaitForSingleObject(process.hProcess, INFINITE);
-        CloseHandle(process.hProcess);
-        return 1;
+        return waitFor(process.hProcess);
     }
 
     // A program that asks for elevation would only bring up a consent prompt through the shell.
@@ -62,8 +65,7 @@ int WindowsDiscovery::RunProgramAndWait(const Text& program, const Text& argumen
     SHELLEXECUTEINFOW shell = {};
     shell.cbSize = sizeof(shell);
     shell.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS;
-    shell.hwnd = nullptr;
-    shell.lpVerb = nullptr;
+    // No owner window, the default verb.
     shell.lpFile = Wide(program);
     shell.lpParameters = Wide(arguments);
     shell.lpDirectory = shellDir.empty() ? nullptr : Wide(shellDir);
@@ -71,11 +73,7 @@ int WindowsDiscovery::RunProgramAndWait(const Text& program, const Text& argumen
     if (!ShellExecuteExW(&shell)) {
         return 0;
     }
-    if (shell.hProcess != nullptr) {
-        WaitForSingleObject(shell.hProcess, INFINITE);
-        CloseHandle(shell.hProcess);
-    }
-    return 1;
+    return shell.hProcess != nullptr ? waitFor(shell.hProcess) : 1;
 }
 
 std::unique_ptr<ByteSource> WindowsDiscovery::OpenForReading(const Text& path) {
