@@ -1,21 +1,16 @@
-// Port discovery: the whole discovery with a stand-in for the port-listing tool, and how the
-// tool is started.
+// Port discovery: the whole discovery over a stand-in for the platform, and how the tool is
+// started.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "link/port_discovery.h"
-#include "tests/link/posix_discovery.h"
 
 namespace taktor {
 namespace {
-
-namespace fs = std::filesystem;
 
 const std::string kCh340_7 = "USB-SERIAL CH340 (COM7)";
 
@@ -31,47 +26,52 @@ TEST(ProcessStart, CommandLineAndShellDirectory) {
     EXPECT_EQ(ShellDirectoryFor(u"\\Kanalyst.exe"), u"");  // no backslash after the first
 }
 
-// A directory with a stand-in for the port-listing tool.
-class FindPort : public ::testing::Test {
+// The program's directory as a set of files, and a stand-in for the port-listing tool that
+// changes them when it runs.
+class FindPort : public ::testing::Test, public DiscoveryPlatform {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/taktor-discovery-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir_ = name;
+    Text ProgramDirectory() override { return u"C:\\T\\"; }
+    int RunProgramAndWait(const Text& program, const Text& arguments,
+                          const Text& directory) override {
+        EXPECT_EQ(program, u"C:\\T\\Kanalyst.exe");
+        EXPECT_TRUE(arguments.empty() && directory.empty());
+        if (!tool_) {
+            return 0;
+        }
+        tool_(files_);
+        return 1;
     }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    void WriteFile(const std::string& name, const std::string& bytes) {
-        std::ofstream(dir_ / name, std::ios::binary) << bytes;
-    }
-    // A tool that runs `script` in its own directory.
-    void WriteTool(const std::string& script) {
-        WriteFile("Kanalyst.exe", "#!/bin/sh\ncd \"$(dirname \"$0\")\" || exit 1\n" + script);
-        fs::permissions(dir_ / "Kanalyst.exe", fs::perms::owner_all);
-    }
-    Text Find() {
-        PosixDiscovery platform(TextFromUtf8(dir_.string() + "/"));
-        return FindControllerPort(platform);
+    std::unique_ptr<ByteSource> OpenForReading(const Text& path) override {
+        const auto file = files_.find(path);
+        return file == files_.end() ? nullptr : std::make_unique<Bytes>(file->second);
     }
 
-    fs::path dir_;
+    struct Bytes : ByteSource {
+        explicit Bytes(std::string text) : text(std::move(text)) {}
+        int ReadBytes(std::uint8_t* buffer, int capacity) override {
+            const std::size_t count = text.copy(reinterpret_cast<char*>(buffer), capacity, at);
+            at += count;
+            return static_cast<int>(count);
+        }
+        std::string text;
+        std::size_t at = 0;
+    };
+    std::map<Text, std::string> files_;
+    std::function<void(std::map<Text, std::string>&)> tool_;  // none: it cannot be started
 };
 
 TEST_F(FindPort, ReadsTheListTheToolWrote) {
-    WriteFile("listport.txt", "USB-SERIAL CH340 (COM9)\n");  // left from an earlier run
-    WriteFile("given.txt", "COM1\n" + kCh340_7 + "\n");
-    // The list only appears at the tool's end, so it must have been waited for.
-    WriteTool("sleep 0.3\ncp given.txt listport.txt\n");
-    EXPECT_EQ(Find(), u"COM7");
+    files_[u"C:\\T\\listport.txt"] = "USB-SERIAL CH340 (COM9)\n";  // left from an earlier run
+    tool_ = [](auto& files) { files[u"C:\\T\\listport.txt"] = "COM1\n" + kCh340_7 + "\n"; };
+    EXPECT_EQ(FindControllerPort(*this), u"COM7");
 }
 
 TEST_F(FindPort, NoToolOrNoListGivesNothing) {
-    WriteFile("listport.txt", kCh340_7 + "\n");
-    EXPECT_EQ(Find(), u"");  // a missing tool: the old list is not read
+    files_[u"C:\\T\\listport.txt"] = kCh340_7 + "\n";
+    EXPECT_EQ(FindControllerPort(*this), u"");  // a missing tool: the old list is not read
 
-    fs::remove(dir_ / "listport.txt");
-    WriteTool("exit 0\n");
-    EXPECT_EQ(Find(), u"");
+    tool_ = [](auto& files) { files.clear(); };
+    EXPECT_EQ(FindControllerPort(*this), u"");
 }
 
 }  // namespace
