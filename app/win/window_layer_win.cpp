@@ -99,11 +99,9 @@ void WindowLayer::CloseWindow(HWND window) {
     if (owner != nullptr) {
         SetActiveWindow(owner);
     }
-    fieldColours_.erase(std::remove_if(fieldColours_.begin(), fieldColours_.end(),
-                                       [window](const std::pair<HWND, Colour>& entry) {
-                                           return GetParent(entry.first) == window;
-                                       }),
-                        fieldColours_.end());
+    for (auto entry = fieldColours_.begin(); entry != fieldColours_.end();) {
+        entry = GetParent(entry->first) == window ? fieldColours_.erase(entry) : std::next(entry);
+    }
     DestroyWindow(window);
     if (number != 0) {
         queue_.DropWindow(number);
@@ -124,30 +122,11 @@ void WindowLayer::SetFieldBackground(HWND field, Colour colour) {
     if (field == nullptr) {
         return;
     }
-    for (auto& entry : fieldColours_) {
-        if (entry.first == field) {
-            if (entry.second != colour) {
-                entry.second = colour;
-                InvalidateRect(field, nullptr, TRUE);
-            }
-            return;
-        }
+    const auto [entry, added] = fieldColours_.emplace(field, colour);
+    if (added || entry->second != colour) {
+        entry->second = colour;
+        InvalidateRect(field, nullptr, TRUE);
     }
-    fieldColours_.emplace_back(field, colour);
-    InvalidateRect(field, nullptr, TRUE);
-}
-
-HBRUSH WindowLayer::BrushFor(Colour colour) {
-    for (const auto& entry : brushes_) {
-        if (entry.first == colour) {
-            return entry.second;
-        }
-    }
-    HBRUSH brush = CreateSolidBrush(colour);
-    if (brush != nullptr) {
-        brushes_.emplace_back(colour, brush);
-    }
-    return brush;
 }
 
 void WindowLayer::Release() {
@@ -277,16 +256,17 @@ bool WindowLayer::OnCommand(int number, WPARAM wParam, HWND control) {
 }
 
 HBRUSH WindowLayer::OnControlColour(HWND field, HDC dc) {
-    for (const auto& entry : fieldColours_) {
-        if (entry.first == field) {
-            HBRUSH brush = BrushFor(entry.second);
-            if (brush != nullptr) {
-                SetBkColor(dc, entry.second);
-            }
-            return brush;
-        }
+    const auto entry = fieldColours_.find(field);
+    if (entry == fieldColours_.end()) {
+        return nullptr;
     }
-    return nullptr;
+    HBRUSH& brush = brushes_[entry->second];  // one brush per colour, made when first needed
+    if (brush == nullptr && (brush = CreateSolidBrush(entry->second)) == nullptr) {
+        brushes_.erase(entry->second);
+        return nullptr;
+    }
+    SetBkColor(dc, entry->second);
+    return brush;
 }
 
 }  // namespace taktor

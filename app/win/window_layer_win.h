@@ -4,8 +4,7 @@
 
 #include <windows.h>
 
-#include <utility>
-#include <vector>
+#include <map>
 
 #include "app/event_loop.h"
 #include "app/event_queue.h"
@@ -68,14 +67,13 @@ private:
     bool OnCommand(int number, WPARAM wParam, HWND control);
     // The brush of a field whose background was set, else nullptr (default colours).
     HBRUSH OnControlColour(HWND field, HDC dc);
-    HBRUSH BrushFor(Colour colour);
 
     HINSTANCE instance_ = nullptr;
     ATOM windowClass_ = 0;
     HFONT guiFont_ = nullptr;
     EventQueue queue_;
-    std::vector<std::pair<HWND, Colour>> fieldColours_;
-    std::vector<std::pair<Colour, HBRUSH>> brushes_;
+    std::map<HWND, Colour> fieldColours_;
+    std::map<Colour, HBRUSH> brushes_;
 };
 
 }  // namespace taktor
