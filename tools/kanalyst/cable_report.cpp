@@ -59,11 +59,6 @@ bool IsShadowedByItsPort(const std::vector<DeviceRecord>& devices, std::size_t i
     return false;
 }
 
-// The list as the tool writes it and the port the configurator's own scan takes from it.
-std::string TakenPort(const std::string& list) {
-    return taktor::Utf8FromText(taktor::ScanPortList(list));
-}
-
 // The listed device whose line the configurator takes: the last cable line with that port.
 std::optional<std::size_t> TakenDevice(const std::vector<DeviceRecord>& devices,
                                        const std::string& takenPort) {
@@ -78,36 +73,108 @@ std::optional<std::size_t> TakenDevice(const std::vector<DeviceRecord>& devices,
     return found;
 }
 
-bool DriverWorksOrUnread(const DeviceRecord& device) {
-    const DriverState state = StateOfDriver(device);
+bool DriverWorksOrUnread(DriverState state) {
     return state == DriverState::Working || state == DriverState::Unread;
 }
 
-Verdict VerdictForTaken(const DeviceRecord& device) {
-    if (!DriverWorksOrUnread(device)) {
-        return Verdict::PickedBroken;
+// The verdict about one device, with its facts filled in.
+Verdict About(VerdictKind kind, const std::vector<DeviceRecord>& devices, std::size_t index) {
+    const DeviceRecord& device = devices[index];
+    Verdict verdict;
+    verdict.kind = kind;
+    verdict.device = index;
+    verdict.chip = AdapterName(device);
+    verdict.port = OneLineText(device.port);
+    verdict.cable = device.usb ? RecogniseCable(*device.usb) : Cable::Unknown;
+    verdict.usb = device.usb.value_or(UsbId{});
+    verdict.driver = StateOfDriver(device);
+    verdict.problem = CurrentProblem(device);
+    if (device.terminal) {
+        verdict.node = device.terminal->node;
+        verdict.linkCommand = device.terminal->linkCommand;
+        verdict.kernelDriver = OneLineText(device.service);
     }
-    // Wine does not keep a port to one program, so a refused terminal means missing rights.
-    if (device.terminal && device.open == PortOpen::Busy) {
-        return Verdict::NoPermission;
+    verdict.lastSeen = LastSeen(device);
+    return verdict;
+}
+
+// The verdict on the port the configurator takes, after its test open.
+Verdict VerdictForTaken(const std::vector<DeviceRecord>& devices, std::size_t index,
+                        const OpenPort& open) {
+    const DeviceRecord& device = devices[index];
+    Verdict verdict = About(VerdictKind::PickedBroken, devices, index);
+    if (device.usb) {
+        verdict.open = open(SanitiseText(device.port));
     }
-    switch (device.open) {
+    if (!DriverWorksOrUnread(verdict.driver)) {
+        verdict.trouble = Trouble::Driver;
+        return verdict;
+    }
+    switch (verdict.open.result) {
         case PortOpen::Free:
-            return Verdict::Works;
+            verdict.kind = VerdictKind::Works;
+            break;
         case PortOpen::Busy:
-            return Verdict::Busy;
+            // Wine does not keep a port to one program, so a refused terminal means missing rights.
+            verdict.kind = device.terminal ? VerdictKind::NoPermission : VerdictKind::Busy;
+            break;
         case PortOpen::NotTried:
-            return Verdict::PickedUnchecked;
+            verdict = Verdict{};
+            verdict.kind = VerdictKind::PickedUnchecked;
+            break;
         case PortOpen::Missing:
         case PortOpen::Failed:
         case PortOpen::NoAnswer:
+            verdict.trouble = Trouble::Open;
             break;
     }
-    return Verdict::PickedBroken;
+    return verdict;
 }
 
-std::string OpenWords(const DeviceRecord& device) {
-    switch (device.open) {
+// The driver's state in words: "работает", "устройство выключено ... (код 22)".
+std::string StateWords(DriverState state, std::optional<std::uint32_t> problem, bool installed) {
+    const std::string code = problem ? ProblemWords(*problem) : std::string();
+    switch (state) {
+        case DriverState::Working:
+            return "работает";
+        case DriverState::NoDriver:
+            return problem ? code : "не установлен";
+        case DriverState::ProlificRefused:
+            return (problem ? code + "; " : std::string()) +
+                   "драйвер Prolific отказывается работать с этим чипом";
+        case DriverState::Unread:
+            return "состояние прочитать не удалось";
+        case DriverState::Absent:
+            return installed ? "установлен" : "нет сведений";
+        default:
+            return code;
+    }
+}
+
+// The driver in a device's description: its state with its service and version, or for a
+// device read from Linux the kernel driver of its terminal or what took the USB device.
+std::string DriverWords(const DeviceRecord& device) {
+    const std::string service = OneLineText(device.service);
+    if (device.terminal) {
+        if (!device.terminal->node.empty()) {
+            return "работает; драйвер ядра " + (service.empty() ? "неизвестен" : service);
+        }
+        return service.empty() ? "драйвер ядра не подключился, терминала нет"
+                               : "устройство занял драйвер " + service + ", терминала нет";
+    }
+    std::string words = StateWords(StateOfDriver(device), CurrentProblem(device), !service.empty());
+    if (!service.empty()) {
+        words += "; служба " + service;
+    }
+    if (!device.driverVersion.empty()) {
+        words += ", версия " + OneLineText(device.driverVersion);
+    }
+    return words;
+}
+
+// What a device's test open gave, for its description.
+std::string OpenWords(const DeviceRecord& device, const OpenOutcome& open) {
+    switch (open.result) {
         case PortOpen::Free:
             return "открывается, свободен";
         case PortOpen::Busy:
@@ -116,7 +183,7 @@ std::string OpenWords(const DeviceRecord& device) {
         case PortOpen::Missing:
             return "такого порта в системе нет";
         case PortOpen::Failed:
-            return "не открывается (ошибка " + std::to_string(device.openError) + ")";
+            return "не открывается (ошибка " + std::to_string(open.error) + ")";
         case PortOpen::NoAnswer:
             return "не открылся: драйвер не ответил";
         case PortOpen::NotTried:
@@ -129,90 +196,45 @@ std::string OpenWords(const DeviceRecord& device) {
                       : "не проверялся: это не USB-порт";
 }
 
-// The driver's state in words: "работает", "устройство выключено ... (код 22)".
-std::string StateWords(const DeviceRecord& device) {
-    const std::optional<std::uint32_t> problem = ProblemCode(device);
-    const bool problemNow =
-        IsConnected(device) != false && problem && *problem != 0 && *problem != kProblemPhantom;
-    switch (StateOfDriver(device)) {
-        case DriverState::Working:
-            return "работает";
-        case DriverState::NoDriver:
-            return problemNow ? ProblemWords(*problem) : "не установлен";
-        case DriverState::ProlificRefused:
-            return (problemNow ? ProblemWords(*problem) + "; " : std::string()) +
-                   "драйвер Prolific отказывается работать с этим чипом";
-        case DriverState::Unread:
-            return "состояние прочитать не удалось";
-        case DriverState::Absent:
-            return device.service.empty() ? "нет сведений" : "установлен";
-        default:
+// Why the verdict's cable does not work.
+std::string TroubleWords(const Verdict& v) {
+    switch (v.trouble) {
+        case Trouble::Driver:
+            return StateWords(v.driver, v.problem, true);
+        case Trouble::Unlisted:
+            return "его порт не попадает в список портов";
+        case Trouble::NoPort:
+            return "у него нет COM-порта";
+        case Trouble::Open:
+        case Trouble::None:
             break;
     }
-    return ProblemWords(*problem);
-}
-
-// The kernel driver of a device read from Linux: the terminal's, or what took the USB device.
-std::string KernelDriverWords(const DeviceRecord& device) {
-    const std::string driver = OneLineText(device.service);
-    if (!device.terminal->node.empty()) {
-        return "работает; драйвер ядра " + (driver.empty() ? "неизвестен" : driver);
-    }
-    return driver.empty() ? "драйвер ядра не подключился, терминала нет"
-                          : "устройство занял драйвер " + driver + ", терминала нет";
-}
-
-// The state with the driver's service and version.
-std::string DriverWords(const DeviceRecord& device) {
-    if (device.terminal) {
-        return KernelDriverWords(device);
-    }
-    std::string words = StateWords(device);
-    if (!device.service.empty()) {
-        words += "; служба " + OneLineText(device.service);
-    }
-    if (!device.driverVersion.empty()) {
-        words += ", версия " + OneLineText(device.driverVersion);
-    }
-    return words;
-}
-
-// Why a port that the configurator takes does not work, as far as its test open tells.
-std::string OpenTrouble(const DeviceRecord& device) {
-    switch (device.open) {
+    switch (v.open.result) {
         case PortOpen::Missing:
-            return "порта " + OneLineText(device.port) + " в системе нет";
+            return "порта " + v.port + " в системе нет";
         case PortOpen::Failed:
-            return "порт не открывается (ошибка " + std::to_string(device.openError) + ")";
+            return "порт не открывается (ошибка " + std::to_string(v.open.error) + ")";
         case PortOpen::NoAnswer:
             return "драйвер не ответил, когда порт открывали";
-        case PortOpen::NotTried:
-        case PortOpen::Free:
-        case PortOpen::Busy:
-            break;
+        default:
+            return "порт не открывается";
     }
-    return "порт не открывается";
 }
 
 // The chip and the port, as a verdict names the device: "CH340 на COM5".
-std::string CableOn(const DeviceRecord& device) {
-    std::string text = AdapterName(device);
-    if (HasPort(device)) {
-        text += " на " + OneLineText(device.port);
-    }
-    return text;
+std::string CableOn(const Verdict& v) {
+    return v.port.empty() ? v.chip : v.chip + " на " + v.port;
 }
 
-std::string DriverName(const DeviceRecord& device) {
-    if (device.usb && RecogniseCable(*device.usb) == Cable::Ch340) {
-        return "драйвер CH340/CH341 (CH341SER) с сайта производителя чипа, компании WCH";
-    }
-    return "драйвер Prolific PL2303 с сайта компании Prolific";
+std::string DriverName(Cable cable) {
+    return cable == Cable::Ch340
+               ? "драйвер CH340/CH341 (CH341SER) с сайта производителя чипа, компании WCH"
+               : "драйвер Prolific PL2303 с сайта компании Prolific";
 }
 
 // The Linux module that makes terminals for the cable.
-std::string KernelModule(const DeviceRecord& device) {
-    return device.usb && RecogniseCable(*device.usb) == Cable::Ch340 ? "ch341" : "pl2303";
+std::string KernelModule(Cable cable) {
+    return cable == Cable::Ch340 ? "ch341" : "pl2303";
 }
 
 const char kRemoveWithDriver[] =
@@ -231,10 +253,11 @@ std::string Reinstall() {
            kRemoveWithDriver;
 }
 
-std::string StepForDriver(const DeviceRecord& device) {
-    switch (StateOfDriver(device)) {
+std::string StepForDriver(const Verdict& v) {
+    switch (v.driver) {
         case DriverState::NoDriver:
-            return "Установите " + DriverName(device) + ", затем выньте шнур и вставьте его снова.";
+            return "Установите " + DriverName(v.cable) +
+                   ", затем выньте шнур и вставьте его снова.";
         case DriverState::ProlificRefused:
             return "Надёжнее всего заменить шнур на шнур с чипом CH340. Если замены нет, поставьте "
                    "старый драйвер Prolific версии 3.3.2.102 вручную: установите его, затем в "
@@ -257,175 +280,145 @@ std::string StepForDriver(const DeviceRecord& device) {
         case DriverState::Unsigned:
             return "Windows не принимает подпись драйвера: удалите драйвер и установите "
                    "подписанный драйвер с сайта производителя чипа.";
-        case DriverState::Working:
-        case DriverState::OtherProblem:
-        case DriverState::Unread:
-        case DriverState::Absent:
-            break;
+        default:
+            return Reinstall();
     }
-    return Reinstall();
 }
 
-// What a verdict speaks of: its device, resolved once (none for some verdicts), and the rest of
-// the diagnosis.
-struct Subject {
-    const DeviceRecord* device;
-    const Diagnosis& diagnosis;
+// A verdict's ИТОГ line and its ЧТО СДЕЛАТЬ line.
+struct Lines {
+    std::string summary;
+    std::string step;
 };
 
-// One row per verdict: its ИТОГ line and its ЧТО СДЕЛАТЬ line.
+// One row per verdict: its two lines, made of the verdict's facts.
 struct VerdictWords {
-    Verdict verdict;
-    std::string (*summary)(const Subject&);
-    std::string (*step)(const Subject&);
+    VerdictKind kind;
+    Lines (*say)(const Verdict&, const Diagnosis&);
 };
 
 const VerdictWords kVerdictWords[] = {
-    {Verdict::Works,
-     [](const Subject& s) {
-         return "Шнур " + CableOn(*s.device) + " работает: порт открывается и свободен.";
-     },
-     [](const Subject&) -> std::string {
-         return "Повторите запись. Если она снова не удастся, проверьте, что шнур плотно вставлен "
-                "в "
-                "разъём контроллера и что контроллер включён.";
+    {VerdictKind::Works,
+     [](const Verdict& v, const Diagnosis&) -> Lines {
+         return {"Шнур " + CableOn(v) + " работает: порт открывается и свободен.",
+                 "Повторите запись. Если она снова не удастся, проверьте, что шнур плотно "
+                 "вставлен в разъём контроллера и что контроллер включён."};
      }},
-    {Verdict::Busy,
-     [](const Subject& s) {
-         return "Шнур " + CableOn(*s.device) + " найден, но его порт занят другой программой.";
-     },
-     [](const Subject& s) {
-         return "Закройте программы, которые могут работать с " + OneLineText(s.device->port) +
-                ": терминалы, программы для прошивки, другие конфигураторы, вторую копию "
-                "Taktor.exe. Затем повторите запись. Если не поможет, перезагрузите компьютер.";
+    {VerdictKind::Busy,
+     [](const Verdict& v, const Diagnosis&) -> Lines {
+         return {"Шнур " + CableOn(v) + " найден, но его порт занят другой программой.",
+                 "Закройте программы, которые могут работать с " + v.port +
+                     ": терминалы, программы для прошивки, другие конфигураторы, вторую копию "
+                     "Taktor.exe. Затем повторите запись. Если не поможет, перезагрузите "
+                     "компьютер."};
      }},
-    {Verdict::PickedBroken,
-     [](const Subject& s) {
-         const std::string why =
-             DriverWorksOrUnread(*s.device) ? OpenTrouble(*s.device) : StateWords(*s.device);
-         return "Конфигуратор возьмёт шнур " + CableOn(*s.device) +
-                ", но шнур не работает: " + why + ".";
-     },
-     [](const Subject& s) {
-         return DriverWorksOrUnread(*s.device) ? Reinstall() : StepForDriver(*s.device);
+    {VerdictKind::PickedBroken,
+     [](const Verdict& v, const Diagnosis&) -> Lines {
+         return {"Конфигуратор возьмёт шнур " + CableOn(v) +
+                     ", но шнур не работает: " + TroubleWords(v) + ".",
+                 v.trouble == Trouble::Driver ? StepForDriver(v) : Reinstall()};
      }},
-    {Verdict::PickedUnchecked,
-     [](const Subject& s) {
-         return "Конфигуратор возьмёт порт " + s.diagnosis.takenPort +
-                ": он назван как шнур контроллера, но это не USB-переходник, поэтому порт не "
-                "проверялся.";
-     },
-     [](const Subject& s) {
-         return "Повторите запись. Если конфигуратор сообщит, что порт занят или шнур "
-                "неисправен, откройте Диспетчер устройств, раздел «Порты (COM и LPT)», и "
-                "посмотрите, какое устройство назначено на " +
-                s.diagnosis.takenPort + ".";
+    {VerdictKind::PickedUnchecked,
+     [](const Verdict&, const Diagnosis& d) -> Lines {
+         return {"Конфигуратор возьмёт порт " + d.takenPort +
+                     ": он назван как шнур контроллера, но это не USB-переходник, поэтому порт "
+                     "не проверялся.",
+                 "Повторите запись. Если конфигуратор сообщит, что порт занят или шнур "
+                 "неисправен, откройте Диспетчер устройств, раздел «Порты (COM и LPT)», и "
+                 "посмотрите, какое устройство назначено на " +
+                     d.takenPort + "."};
      }},
-    {Verdict::NoPermission,
-     [](const Subject& s) {
-         return "Шнур " + CableOn(*s.device) + " найден, но Linux не даёт открыть его терминал " +
-                s.device->terminal->node + ": у пользователя нет на это прав.";
-     },
-     [](const Subject&) -> std::string {
-         return "Добавьте себя в группу dialout: откройте терминал и выполните «sudo usermod -aG "
-                "dialout $USER» (в Fedora и других дистрибутивах на RPM — та же команда), затем "
-                "выйдите из системы и войдите снова или перезагрузите компьютер: новая группа "
-                "действует только с нового входа. Если вы уже в группе dialout, достаточно войти "
-                "заново.";
+    {VerdictKind::NoPermission,
+     [](const Verdict& v, const Diagnosis&) -> Lines {
+         return {"Шнур " + CableOn(v) + " найден, но Linux не даёт открыть его терминал " + v.node +
+                     ": у пользователя нет на это прав.",
+                 "Добавьте себя в группу dialout: откройте терминал и выполните «sudo usermod "
+                 "-aG dialout $USER» (в Fedora и других дистрибутивах на RPM — та же команда), "
+                 "затем выйдите из системы и войдите снова или перезагрузите компьютер: новая "
+                 "группа действует только с нового входа. Если вы уже в группе dialout, "
+                 "достаточно войти заново."};
      }},
-    {Verdict::NoComLink,
-     [](const Subject& s) {
-         return "Шнур " + AdapterName(*s.device) + " подключён (" + s.device->terminal->node +
-                "), но ни один COM-порт Wine не ведёт к нему.";
-     },
-     [](const Subject& s) {
-         return "Wine назначает шнурам COM-порты только при своём запуске. Закройте конфигуратор "
-                "и другие программы Wine, выполните в терминале «wineserver -k» и снова "
-                "запустите Taktor.exe. Если порт не появится, добавьте его сами: «" +
-                s.device->terminal->linkCommand + "» — и повторите запись.";
+    {VerdictKind::NoComLink,
+     [](const Verdict& v, const Diagnosis&) -> Lines {
+         return {"Шнур " + v.chip + " подключён (" + v.node +
+                     "), но ни один COM-порт Wine не ведёт к нему.",
+                 "Wine назначает шнурам COM-порты только при своём запуске. Закройте "
+                 "конфигуратор и другие программы Wine, выполните в терминале «wineserver -k» и "
+                 "снова запустите Taktor.exe. Если порт не появится, добавьте его сами: «" +
+                     v.linkCommand + "» — и повторите запись."};
      }},
-    {Verdict::NoKernelDriver,
-     [](const Subject& s) {
-         const std::string why =
-             s.device->service.empty()
-                 ? "в ядре нет драйвера " + KernelModule(*s.device) + " или он не загружен"
-                 : "устройство занял драйвер " + OneLineText(s.device->service) +
-                       " — обычно так его забирает программа brltty";
-         return "Шнур " + AdapterName(*s.device) +
-                " подключён, но Linux не создал для него терминал: " + why + ".";
-     },
-     [](const Subject& s) {
-         if (!s.device->service.empty()) {
-             return std::string(
-                 "Удалите программу для дисплеев Брайля brltty, если она не нужна: «sudo apt "
-                 "remove brltty» (в Fedora — «sudo dnf remove brltty»), затем выньте шнур и "
-                 "вставьте его снова.");
+    {VerdictKind::NoKernelDriver,
+     [](const Verdict& v, const Diagnosis&) -> Lines {
+         if (!v.kernelDriver.empty()) {
+             return {"Шнур " + v.chip +
+                         " подключён, но Linux не создал для него терминал: "
+                         "устройство занял драйвер " +
+                         v.kernelDriver + " — обычно так его забирает программа brltty.",
+                     "Удалите программу для дисплеев Брайля brltty, если она не нужна: «sudo apt "
+                     "remove brltty» (в Fedora — «sudo dnf remove brltty»), затем выньте шнур и "
+                     "вставьте его снова."};
          }
-         return "Выполните в терминале «sudo modprobe " + KernelModule(*s.device) +
-                "», затем выньте шнур и вставьте его снова. Если modprobe ответит, что модуль не "
-                "найден, установите полный набор модулей ядра дистрибутива (в Debian — пакет "
-                "linux-image-amd64, в Ubuntu — linux-modules-extra для своего ядра, в Fedora — "
-                "kernel-modules) и перезагрузите компьютер.";
+         return {"Шнур " + v.chip +
+                     " подключён, но Linux не создал для него терминал: в ядре "
+                     "нет драйвера " +
+                     KernelModule(v.cable) + " или он не загружен.",
+                 "Выполните в терминале «sudo modprobe " + KernelModule(v.cable) +
+                     "», затем выньте шнур и вставьте его снова. Если modprobe ответит, что "
+                     "модуль не найден, установите полный набор модулей ядра дистрибутива (в "
+                     "Debian — пакет linux-image-amd64, в Ubuntu — linux-modules-extra для своего "
+                     "ядра, в Fedora — kernel-modules) и перезагрузите компьютер."};
      }},
-    {Verdict::CableNotWorking,
-     [](const Subject& s) {
-         const std::string why = !DriverWorksOrUnread(*s.device) ? StateWords(*s.device)
-                                 : HasPort(*s.device) ? "его порт не попадает в список портов"
-                                                      : "у него нет COM-порта";
-         return "Шнур " + AdapterName(*s.device) + " подключён, но не работает: " + why + ".";
-     },
-     [](const Subject& s) { return StepForDriver(*s.device); }},
-    {Verdict::WrongAdapter,
-     [](const Subject& s) {
-         return "Подключён не шнур контроллера, а другой переходник: " + AdapterName(*s.device) +
-                " (USB " + Hex4(s.device->usb->vendor) + ":" + Hex4(s.device->usb->product) +
-                "). Конфигуратор работает только со шнурами на чипах Prolific PL2303 и CH340.";
-     },
-     [](const Subject&) -> std::string {
-         return "Выньте этот переходник и вставьте вместо него шнур контроллера на чипе "
-                "Prolific PL2303 или CH340.";
+    {VerdictKind::CableNotWorking,
+     [](const Verdict& v, const Diagnosis&) -> Lines {
+         return {"Шнур " + v.chip + " подключён, но не работает: " + TroubleWords(v) + ".",
+                 StepForDriver(v)};
      }},
-    {Verdict::UnidentifiedUsb,
-     [](const Subject&) -> std::string {
-         return "Подключено USB-устройство, которое Windows не смогла опознать (код 43): скорее "
-                "всего, плохой контакт или неисправный шнур.";
-     },
-     [](const Subject&) -> std::string { return kReplugElsewhere; }},
-    {Verdict::OnlyRemembered,
-     [](const Subject& s) {
-         const std::optional<LocalTime> seen = LastSeen(*s.device);
-         return "Шнур " + AdapterName(*s.device) + " сейчас не подключён; " +
-                (seen ? "последний раз он был подключён " + FormatLocalTime(*seen)
-                      : std::string("дата последнего подключения неизвестна")) +
-                ".";
-     },
-     [](const Subject&) -> std::string {
-         return "Вставьте шнур в разъём USB, подождите 10 секунд, пока Windows его настроит, и "
-                "повторите запись.";
+    {VerdictKind::WrongAdapter,
+     [](const Verdict& v, const Diagnosis&) -> Lines {
+         return {"Подключён не шнур контроллера, а другой переходник: " + v.chip + " (USB " +
+                     Hex4(v.usb.vendor) + ":" + Hex4(v.usb.product) +
+                     "). Конфигуратор работает только со шнурами на чипах Prolific PL2303 и "
+                     "CH340.",
+                 "Выньте этот переходник и вставьте вместо него шнур контроллера на чипе "
+                 "Prolific PL2303 или CH340."};
      }},
-    {Verdict::NothingFound,
-     [](const Subject&) -> std::string {
-         return "Компьютер не видит ни шнура контроллера, ни другого USB-переходника на "
-                "COM-порт.";
-     },
-     [](const Subject&) -> std::string {
-         return "Вставьте шнур в другой разъём USB прямо на компьютере, без разветвителя, "
-                "подождите 10 секунд и запустите проверку ещё раз. Если шнур так и не появится, "
-                "он неисправен или это не шнур контроллера.";
+    {VerdictKind::UnidentifiedUsb,
+     [](const Verdict&, const Diagnosis&) -> Lines {
+         return {
+             "Подключено USB-устройство, которое Windows не смогла опознать (код 43): "
+             "скорее всего, плохой контакт или неисправный шнур.",
+             kReplugElsewhere};
+     }},
+    {VerdictKind::OnlyRemembered,
+     [](const Verdict& v, const Diagnosis&) -> Lines {
+         return {"Шнур " + v.chip + " сейчас не подключён; " +
+                     (v.lastSeen ? "последний раз он был подключён " + FormatLocalTime(*v.lastSeen)
+                                 : std::string("дата последнего подключения неизвестна")) +
+                     ".",
+                 "Вставьте шнур в разъём USB, подождите 10 секунд, пока Windows его настроит, и "
+                 "повторите запись."};
+     }},
+    {VerdictKind::NothingFound,
+     [](const Verdict&, const Diagnosis&) -> Lines {
+         return {
+             "Компьютер не видит ни шнура контроллера, ни другого USB-переходника на "
+             "COM-порт.",
+             "Вставьте шнур в другой разъём USB прямо на компьютере, без разветвителя, "
+             "подождите 10 секунд и запустите проверку ещё раз. Если шнур так и не "
+             "появится, он неисправен или это не шнур контроллера."};
      }},
 };
 
-const VerdictWords& WordsFor(Verdict verdict) {
+Lines Say(const Diagnosis& diagnosis) {
     for (const VerdictWords& words : kVerdictWords) {
-        if (words.verdict == verdict) {
-            return words;
+        if (words.kind == diagnosis.verdict.kind) {
+            return words.say(diagnosis.verdict, diagnosis);
         }
     }
-    return kVerdictWords[std::size(kVerdictWords) - 1];
+    return kVerdictWords[std::size(kVerdictWords) - 1].say(diagnosis.verdict, diagnosis);
 }
 
-std::string StepWithExtraCables(const Subject& subject, std::string step) {
-    const Diagnosis& diagnosis = subject.diagnosis;
+std::string StepWithExtraCables(const Diagnosis& diagnosis, std::string step) {
     if (diagnosis.connectedCables <= 1) {
         return step;
     }
@@ -438,7 +431,8 @@ std::string StepWithExtraCables(const Subject& subject, std::string step) {
     return extra + ". " + step;
 }
 
-void DescribeAdapter(std::string& out, std::size_t number, const DeviceRecord& device) {
+void DescribeAdapter(std::string& out, std::size_t number, const DeviceRecord& device,
+                     const OpenOutcome& open) {
     const std::string indent = "   ";
     out += std::to_string(number) + ". " + AdapterName(device);
     const std::string family = LikelyFamily(device);
@@ -490,7 +484,7 @@ void DescribeAdapter(std::string& out, std::size_t number, const DeviceRecord& d
     out += indent + "Драйвер: " + DriverWords(device) + '\n';
     out += indent + "COM-порт: ";
     if (HasPort(device)) {
-        out += OneLineText(device.port) + " — " + OpenWords(device);
+        out += OneLineText(device.port) + " — " + OpenWords(device, open);
     } else if (device.terminal && !device.terminal->node.empty()) {
         out += "нет — ни один COM-порт Wine не ведёт к " + device.terminal->node +
                "; добавить его: «" + device.terminal->linkCommand + "»";
@@ -502,21 +496,17 @@ void DescribeAdapter(std::string& out, std::size_t number, const DeviceRecord& d
 
 }  // namespace
 
-Diagnosis Diagnose(const std::vector<DeviceRecord>& devices) {
+Diagnosis Diagnose(const std::vector<DeviceRecord>& devices, const OpenPort& open) {
     Diagnosis diagnosis;
     diagnosis.list = FormatPortList(ListedPorts(devices));
-    diagnosis.takenPort = TakenPort(diagnosis.list);
+    diagnosis.takenPort = taktor::Utf8FromText(taktor::ScanPortList(diagnosis.list));
 
     std::vector<std::size_t> remembered;
     for (std::size_t k = 0; k < devices.size(); ++k) {
         if (KindOfAdapter(devices[k]) == AdapterKind::None || IsShadowedByItsPort(devices, k)) {
             continue;
         }
-        if (IsConnected(devices[k]) == false) {
-            remembered.push_back(k);
-        } else {
-            diagnosis.shown.push_back(k);
-        }
+        (IsConnected(devices[k]) == false ? remembered : diagnosis.shown).push_back(k);
     }
     std::stable_sort(remembered.begin(), remembered.end(), [&](std::size_t a, std::size_t b) {
         return LastSeen(devices[b]).value_or(LocalTime{}) <
@@ -528,7 +518,7 @@ Diagnosis Diagnose(const std::vector<DeviceRecord>& devices) {
     }
 
     // The first connected device of each kind, a cable with a problem code before one without.
-    std::optional<std::size_t> cable, brokenCable, foreign, unidentified;
+    std::optional<std::size_t> cable, brokenCable, foreign, unidentified, rememberedCable;
     for (const std::size_t k : diagnosis.shown) {
         const std::optional<std::uint32_t> problem = ProblemCode(devices[k]);
         switch (KindOfAdapter(devices[k])) {
@@ -549,7 +539,6 @@ Diagnosis Diagnose(const std::vector<DeviceRecord>& devices) {
                 break;
         }
     }
-    std::optional<std::size_t> rememberedCable;
     for (const std::size_t k : remembered) {
         if (KindOfAdapter(devices[k]) == AdapterKind::Cable && !rememberedCable) {
             rememberedCable = k;
@@ -557,46 +546,37 @@ Diagnosis Diagnose(const std::vector<DeviceRecord>& devices) {
     }
     diagnosis.shown.insert(diagnosis.shown.end(), remembered.begin(), remembered.end());
 
+    Verdict& verdict = diagnosis.verdict;
     if (!diagnosis.takenPort.empty()) {
-        diagnosis.subject = TakenDevice(devices, diagnosis.takenPort);
-        diagnosis.verdict = diagnosis.subject ? VerdictForTaken(devices[*diagnosis.subject])
-                                              : Verdict::PickedUnchecked;
-        if (diagnosis.verdict == Verdict::PickedUnchecked) {
-            diagnosis.subject.reset();
+        const std::optional<std::size_t> taken = TakenDevice(devices, diagnosis.takenPort);
+        verdict.kind = VerdictKind::PickedUnchecked;
+        if (taken) {
+            verdict = VerdictForTaken(devices, *taken, open);
         }
     } else if (cable) {
-        diagnosis.subject = brokenCable ? brokenCable : cable;
-        const std::optional<LinuxTerminal>& terminal = devices[*diagnosis.subject].terminal;
-        diagnosis.verdict = !terminal                ? Verdict::CableNotWorking
-                            : terminal->node.empty() ? Verdict::NoKernelDriver
-                                                     : Verdict::NoComLink;
+        const std::size_t k = brokenCable ? *brokenCable : *cable;
+        const std::optional<LinuxTerminal>& terminal = devices[k].terminal;
+        verdict = About(!terminal                ? VerdictKind::CableNotWorking
+                        : terminal->node.empty() ? VerdictKind::NoKernelDriver
+                                                 : VerdictKind::NoComLink,
+                        devices, k);
+        verdict.trouble = !DriverWorksOrUnread(verdict.driver) ? Trouble::Driver
+                          : HasPort(devices[k])                ? Trouble::Unlisted
+                                                               : Trouble::NoPort;
     } else if (foreign) {
-        diagnosis.verdict = Verdict::WrongAdapter;
-        diagnosis.subject = foreign;
+        verdict = About(VerdictKind::WrongAdapter, devices, *foreign);
     } else if (unidentified) {
-        diagnosis.verdict = Verdict::UnidentifiedUsb;
-        diagnosis.subject = unidentified;
+        verdict = About(VerdictKind::UnidentifiedUsb, devices, *unidentified);
     } else if (rememberedCable) {
-        diagnosis.verdict = Verdict::OnlyRemembered;
-        diagnosis.subject = rememberedCable;
+        verdict = About(VerdictKind::OnlyRemembered, devices, *rememberedCable);
     }
     return diagnosis;
 }
 
-std::optional<std::size_t> PortToTestOpen(const std::vector<DeviceRecord>& devices) {
-    const std::optional<std::size_t> taken =
-        TakenDevice(devices, TakenPort(FormatPortList(ListedPorts(devices))));
-    if (!taken || !devices[*taken].usb) {
-        return std::nullopt;
-    }
-    return taken;
-}
-
-std::string ReportSummary(const std::vector<DeviceRecord>& devices, const Diagnosis& diagnosis) {
-    const Subject subject{diagnosis.subject ? &devices[*diagnosis.subject] : nullptr, diagnosis};
-    const VerdictWords& words = WordsFor(diagnosis.verdict);
-    return "ИТОГ: " + words.summary(subject) +
-           "\nЧТО СДЕЛАТЬ: " + StepWithExtraCables(subject, words.step(subject)) + "\n";
+std::string ReportSummary(const Diagnosis& diagnosis) {
+    const Lines lines = Say(diagnosis);
+    return "ИТОГ: " + lines.summary +
+           "\nЧТО СДЕЛАТЬ: " + StepWithExtraCables(diagnosis, lines.step) + "\n";
 }
 
 std::string FormatReport(const std::vector<DeviceRecord>& devices, const Diagnosis& diagnosis,
@@ -609,13 +589,15 @@ std::string FormatReport(const std::vector<DeviceRecord>& devices, const Diagnos
             "дождалась; сведения могут быть неполными.\n";
     }
     out += '\n';
-    out += ReportSummary(devices, diagnosis);
+    out += ReportSummary(diagnosis);
     out += "\nПЕРЕХОДНИКИ USB — COM-ПОРТ\n";
     if (diagnosis.shown.empty()) {
         out += "Не найдено ни одного.\n";
     }
     for (std::size_t n = 0; n < diagnosis.shown.size(); ++n) {
-        DescribeAdapter(out, n + 1, devices[diagnosis.shown[n]]);
+        const std::size_t k = diagnosis.shown[n];
+        DescribeAdapter(out, n + 1, devices[k],
+                        diagnosis.verdict.device == k ? diagnosis.verdict.open : OpenOutcome{});
     }
     if (diagnosis.rememberedLeftOut > 0) {
         out += "Не показаны более старые переходники, которые сейчас не подключены: " +

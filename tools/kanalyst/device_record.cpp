@@ -136,6 +136,14 @@ std::optional<std::uint32_t> ProblemCode(const DeviceRecord& device) {
     return std::nullopt;
 }
 
+std::optional<std::uint32_t> CurrentProblem(const DeviceRecord& device) {
+    const std::optional<std::uint32_t> problem = ProblemCode(device);
+    if (IsConnected(device) == false || !problem || *problem == 0 || *problem == kProblemPhantom) {
+        return std::nullopt;
+    }
+    return problem;
+}
+
 std::optional<bool> IsStarted(const DeviceRecord& device) {
     if (device.node.result != kNodeAnswered || device.node.status == NodeStatus::kNotWritten) {
         return std::nullopt;

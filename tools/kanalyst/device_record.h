@@ -24,16 +24,6 @@ struct NodeStatus {
     std::uint32_t problem = kNotWritten;
 };
 
-// The outcome of opening a device's port once, as a program would.
-enum class PortOpen {
-    NotTried,  // not the port the configurator would take, or no port at all
-    Free,      // it opened, so no other program holds it
-    Busy,      // access denied, also after a second try: another program holds it
-    Missing,   // no such port in the system
-    Failed,    // another error; openError has it
-    NoAnswer,  // the open did not return within the time limit
-};
-
 // A local date and time to the minute.
 struct LocalTime {
     int year = 0;
@@ -45,8 +35,7 @@ struct LocalTime {
 
 bool operator<(const LocalTime& a, const LocalTime& b);
 
-// What Linux says of a device that Kanalyst.exe found under Wine on the Unix side (see
-// wine_prefix.h).
+// What Linux says of a device read from its sysfs (see linux_side.h).
 struct LinuxTerminal {
     std::string node;         // "/dev/ttyUSB0"; empty: the kernel made no terminal for the device
     std::string linkCommand;  // for a terminal that no COM port leads to: the command adding one
@@ -74,9 +63,6 @@ struct DeviceRecord {
     std::optional<LocalTime> lastRemoval;
     // The fallback for problem and presence, and the only source of "started".
     NodeStatus node;
-    // The test open of its port.
-    PortOpen open = PortOpen::NotTried;
-    std::uint32_t openError = 0;
     // Set for a device read from Linux: its port is a link in the Wine prefix, its service the
     // kernel driver of its terminal ("ch341-uart") or of its USB interface ("usbfs": a program
     // took the device).
@@ -100,6 +86,10 @@ std::optional<std::uint32_t> ReportedProblem(const DeviceRecord& device);
 // ReportedProblem, else a disabled or failed installation in the config flags, which may be
 // stale: good enough to explain a device, never to hide its port.
 std::optional<std::uint32_t> ProblemCode(const DeviceRecord& device);
+
+// The problem code that stands for the device now: ProblemCode while it is connected (or not
+// known to be absent), unless that is 0 or "not connected" (45).
+std::optional<std::uint32_t> CurrentProblem(const DeviceRecord& device);
 
 // Whether its driver has started the device (DN_STARTED of the node status); nothing when the
 // node status tells nothing.

@@ -72,15 +72,15 @@ int WriteReport(bool showWindow) {
     kanalyst::DeviceCollection found =
         kanalyst::CollectDevicesWithin(kanalyst::EnumerateAdapters, kEnumerationLimitMs);
     bool openReturned = true;
-    if (const std::optional<std::size_t> taken = kanalyst::PortToTestOpen(found.devices)) {
-        openReturned = kanalyst::TestOpenPort(found.devices[*taken], kOpenLimitMs);
-    }
-    const kanalyst::Diagnosis diagnosis = kanalyst::Diagnose(found.devices);
+    const kanalyst::Diagnosis diagnosis =
+        kanalyst::Diagnose(found.devices, [&openReturned](const std::string& port) {
+            return kanalyst::TestOpenPort(port, kOpenLimitMs, openReturned);
+        });
     const std::string text =
         kanalyst::FormatReport(found.devices, diagnosis, {LocalNow(), found.complete});
     const std::wstring path = kanalyst::WriteReportFile(kanalyst::ReportFileBytes(text));
     if (showWindow && (path.empty() || !kanalyst::ShowInNotepad(path))) {
-        kanalyst::ShowSummaryBox(kanalyst::ReportSummary(found.devices, diagnosis), path);
+        kanalyst::ShowSummaryBox(kanalyst::ReportSummary(diagnosis), path);
     }
     return Finish(path.empty() ? 1 : found.complete ? 0 : 2, !found.complete || !openReturned);
 }

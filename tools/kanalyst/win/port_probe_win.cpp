@@ -13,56 +13,49 @@ namespace {
 
 constexpr DWORD kDeniedRetryMs = 200;
 
-}  // namespace
-
-PortOpen OpenPortOnce(const std::wstring& port, std::uint32_t& error) {
-    const std::wstring path = L"\\\\.\\" + port;
+OpenOutcome OpenPortOnce(const std::wstring& path) {
+    OpenOutcome outcome;
     for (int attempt = 1;; ++attempt) {
         const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                           OPEN_EXISTING, 0, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             CloseHandle(handle);
-            error = 0;
-            return PortOpen::Free;
+            return {PortOpen::Free, 0};
         }
-        error = GetLastError();
-        if (error != ERROR_ACCESS_DENIED || attempt == 2) {
+        outcome.error = GetLastError();
+        if (outcome.error != ERROR_ACCESS_DENIED || attempt == 2) {
             break;
         }
         Sleep(kDeniedRetryMs);
     }
-    switch (error) {
+    switch (outcome.error) {
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
-            return PortOpen::Busy;
+            outcome.result = PortOpen::Busy;
+            break;
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
-            return PortOpen::Missing;
+            outcome.result = PortOpen::Missing;
+            break;
         default:
-            return PortOpen::Failed;
+            outcome.result = PortOpen::Failed;
+            break;
     }
+    return outcome;
 }
 
-bool TestOpenPort(DeviceRecord& device, DWORD limitMs) {
-    // The worker's own, and the port name the configurator would open: the worker may outlive
-    // this call inside a driver.
-    struct Outcome {
-        PortOpen result = PortOpen::NoAnswer;
-        std::uint32_t error = 0;
-    };
-    const auto outcome = std::make_shared<Outcome>();
-    const std::wstring port = taktor::Wide(taktor::TextFromUtf8(SanitiseText(device.port)));
+}  // namespace
+
+OpenOutcome TestOpenPort(const std::string& port, DWORD limitMs, bool& returned) {
+    // The worker's own: it may outlive this call inside a driver.
+    const auto outcome = std::make_shared<OpenOutcome>(OpenOutcome{PortOpen::NoAnswer, 0});
+    const std::wstring path = std::wstring(L"\\\\.\\") + taktor::Wide(taktor::TextFromUtf8(port));
     taktor::Worker worker;
-    if (!worker.Start([outcome, port] { outcome->result = OpenPortOnce(port, outcome->error); })) {
-        return true;  // stays NotTried
+    if (!worker.Start([outcome, path] { *outcome = OpenPortOnce(path); })) {
+        return OpenOutcome{};
     }
-    if (!worker.WaitFor(std::chrono::milliseconds(limitMs))) {
-        device.open = PortOpen::NoAnswer;
-        return false;
-    }
-    device.open = outcome->result;
-    device.openError = outcome->error;
-    return true;
+    returned = worker.WaitFor(std::chrono::milliseconds(limitMs));
+    return returned ? *outcome : OpenOutcome{PortOpen::NoAnswer, 0};
 }
 
 }  // namespace kanalyst
