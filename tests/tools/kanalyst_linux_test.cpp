@@ -1,9 +1,8 @@
 // The Linux kanalyst against a fake sysfs tree laid out as the kernel lays it out: class links
 // into /sys/devices, a "device" link from each terminal, USB ids on the device above.
+#include "tools/kanalyst/linux_side.h"
 #include "tools/kanalyst/posix/list_file_posix.h"
 #include "tools/kanalyst/posix/local_files_posix.h"
-#include "tools/kanalyst/sysfs_ports.h"
-#include "tools/kanalyst/wine_prefix.h"
 
 #include <gtest/gtest.h>
 
@@ -102,6 +101,13 @@ protected:
         }
     }
 
+    // The "driver" link of a device directory, to the driver's directory under /sys/bus.
+    void AddDriver(const fs::path& deviceDir, const std::string& driver) {
+        const fs::path target = Sysfs() / "bus" / driver;
+        fs::create_directories(target);
+        fs::create_directory_symlink(fs::relative(target, deviceDir), deviceDir / "driver");
+    }
+
     // A USB-serial port: interface directory under the device, port directory under that.
     void AddUsbSerial(const std::string& name, const fs::path& usbDevice, bool node = true) {
         const fs::path port = usbDevice / (usbDevice.filename().string() + ":1.0") / name;
@@ -143,7 +149,7 @@ TEST_F(FakeSystem, ScanNeverClimbsAboveTheSysfsRoot) {
     const fs::path orphan = Sysfs() / "devices" / "virtual";
     fs::create_directories(orphan);
     AddTerminal("ttyACM1", orphan);
-    const std::vector<PortRecord> records = ScanSysfsPorts(files_, Sysfs(), Dev());
+    const std::vector<DeviceRecord> records = ReadLinuxDevices(files_, {Sysfs(), Dev(), "", ""});
     ASSERT_EQ(records.size(), 1u);
     EXPECT_FALSE(records[0].usb.has_value());
 }
@@ -155,24 +161,22 @@ TEST_F(FakeSystem, ScanToleratesBrokenEntries) {
     WriteFile(Dev() / "ttyUSB4", "");
     fs::create_directory_symlink("../../devices/nowhere", Sysfs() / "class" / "tty" / "ttyUSB4");
 
-    const std::vector<PortRecord> records = ScanSysfsPorts(files_, Sysfs(), Dev());
+    const std::vector<DeviceRecord> records = ReadLinuxDevices(files_, {Sysfs(), Dev(), "", ""});
     ASSERT_EQ(records.size(), 3u);  // listed, but without ids
-    for (const PortRecord& record : records) {
+    for (const DeviceRecord& record : records) {
         EXPECT_FALSE(record.usb.has_value()) << record.port;
     }
-    EXPECT_TRUE(ScanSysfsPorts(files_, base_ / "no-such-sysfs", Dev()).empty());
+    EXPECT_TRUE(ReadLinuxDevices(files_, {base_ / "no-such-sysfs", Dev(), "", ""}).empty());
 }
 
 // Kanalyst.exe under Wine reads the prefix's COM links and sysfs through this code.
 TEST_F(FakeSystem, WinePortsAreTheLinksThatLeadToTerminalsInDev) {
     AddTypicalPorts();
     const fs::path usb = Sysfs() / "devices/pci0000:00/0000:00:14.0/usb1";
-    fs::create_directory_symlink("../../../bus/usb-serial/drivers/ch341-uart",
-                                 usb / "1-2/1-2:1.0/ttyUSB2/driver");
+    AddDriver(usb / "1-2/1-2:1.0/ttyUSB2", "usb-serial/drivers/ch341-uart");
     fs::create_directories(AddUsbDevice("pci0000:00/0000:00:14.0/usb1/1-5", "1a86", "7523", "") /
                            "1-5:1.0");
-    fs::create_directory_symlink("../../../../../bus/usb/drivers/usbfs",
-                                 usb / "1-5/1-5:1.0/driver");
+    AddDriver(usb / "1-5/1-5:1.0", "usb/drivers/usbfs");
     fs::create_directories(Sysfs() / "bus/usb/devices");
     for (const char* name : {"1-1", "1-2", "1-3", "1-4", "1-5"}) {
         fs::create_directory_symlink(
@@ -196,8 +200,8 @@ TEST_F(FakeSystem, WinePortsAreTheLinksThatLeadToTerminalsInDev) {
     setupApi.setupClass = "Ports";
     setupApi.port = "COM5";
     std::vector<DeviceRecord> devices = {setupApi};
-    AddUnlistedPorts(devices, ReadWinePrefixDevices(
-                                  files_, {Sysfs(), Dev(), base_ / "Wine prefix", base_.string()}));
+    AddUnlistedPorts(devices,
+                     ReadLinuxDevices(files_, {Sysfs(), Dev(), base_ / "Wine prefix", base_}));
     EXPECT_EQ(FormatPortList(ListedPorts(devices)),
               "USB-SERIAL CH340 (COM5)\nUSB-SERIAL CH340 (COM33)\n");
     std::multiset<std::string> found;  // terminal, driver, the command that would link it

@@ -39,34 +39,13 @@ int CompareNumbers(const std::string& a, const std::string& b) {
     return a.compare(skipA, lengthA, b, skipB, lengthB);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // The value of the four hex digits that follow key in an upper-cased hardware id.
 std::optional<std::uint16_t> HexAfter(const std::string& upperId, const std::string& key) {
     const std::size_t at = upperId.find(key);
     if (at == std::string::npos || upperId.size() - at - key.size() < 4) {
         return std::nullopt;
     }
-    unsigned value = 0;
-    for (std::size_t k = at + key.size(); k < at + key.size() + 4; ++k) {
-        const int digit = HexDigit(upperId[k]);
-        if (digit < 0) {
-            return std::nullopt;
-        }
-        value = value * 16 + static_cast<unsigned>(digit);
-    }
-    return static_cast<std::uint16_t>(value);
+    return ParseHex(upperId.substr(at + key.size(), 4));
 }
 
 }  // namespace
@@ -162,6 +141,24 @@ std::string FormatPortList(std::vector<PortRecord> records) {
         text += '\n';
     }
     return text;
+}
+
+std::optional<std::uint16_t> ParseHex(const std::string& text) {
+    if (text.empty() || text.size() > 4) {
+        return std::nullopt;
+    }
+    unsigned value = 0;
+    for (const char c : text) {
+        const char lower = static_cast<char>(c | 0x20);
+        if (c >= '0' && c <= '9') {
+            value = value * 16 + static_cast<unsigned>(c - '0');
+        } else if (lower >= 'a' && lower <= 'f') {
+            value = value * 16 + static_cast<unsigned>(lower - 'a' + 10);
+        } else {
+            return std::nullopt;
+        }
+    }
+    return static_cast<std::uint16_t>(value);
 }
 
 std::optional<UsbId> ParseHardwareId(const std::string& hardwareId) {

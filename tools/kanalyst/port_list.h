@@ -53,6 +53,9 @@ bool PortNameLess(const std::string& a, const std::string& b);
 // name are left out, since the configurator could do nothing with them.
 std::string FormatPortList(std::vector<PortRecord> records);
 
+// One to four hex digits in either case and nothing else, as sysfs writes an id ("067b").
+std::optional<std::uint16_t> ParseHex(const std::string& text);
+
 // Vendor and product id from a Windows hardware id such as "USB\VID_067B&PID_2303&REV_0300" or
 // "FTDIBUS\COMPORT&VID_0403&PID_6001" (case ignored); nothing when the id holds none.
 std::optional<UsbId> ParseHardwareId(const std::string& hardwareId);

@@ -5,9 +5,6 @@
 namespace kanalyst {
 namespace {
 
-// More links than this in one path is a loop (Linux gives up after 40 as well).
-constexpr int kMaxLinks = 40;
-
 std::vector<std::string> Components(const std::string& path) {
     std::vector<std::string> parts;
     for (std::size_t start = 0; start <= path.size();) {
@@ -43,41 +40,6 @@ std::string ParentOf(const std::string& path) {
         return std::string();
     }
     return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-std::string ResolvePath(UnixFiles& files, const std::string& path) {
-    // The components still to walk, the next one last.
-    std::vector<std::string> pending = Components(path);
-    std::reverse(pending.begin(), pending.end());
-    std::string resolved;  // empty stands for "/"
-    int links = 0;
-    while (!pending.empty()) {
-        const std::string part = pending.back();
-        pending.pop_back();
-        if (part == ".") {
-            continue;
-        }
-        if (part == "..") {
-            resolved = ParentOf(resolved);
-            resolved = resolved == "/" ? std::string() : resolved;
-            continue;
-        }
-        const std::string next = resolved + "/" + part;
-        const std::optional<std::string> target = files.ReadLink(next);
-        if (!target || target->empty()) {
-            resolved = next;
-            continue;
-        }
-        if (++links > kMaxLinks) {
-            return std::string();
-        }
-        if (target->front() == '/') {
-            resolved.clear();
-        }
-        const std::vector<std::string> parts = Components(*target);
-        pending.insert(pending.end(), parts.rbegin(), parts.rend());
-    }
-    return resolved.empty() ? std::string("/") : resolved;
 }
 
 std::optional<std::string> LinkTarget(UnixFiles& files, const std::string& path) {

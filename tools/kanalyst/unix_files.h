@@ -1,6 +1,6 @@
 // The few file operations Kanalyst needs on the Unix side of a machine, and Unix path arithmetic
 // over them. The same code reads sysfs and a Wine prefix in the Linux tool, through the local file
-// system, and in Kanalyst.exe under Wine, through Wine's drive Z:.
+// system, and in Kanalyst.exe under Wine, through Wine's paths to the Unix side.
 #pragma once
 
 #include <optional>
@@ -21,6 +21,9 @@ public:
     virtual std::optional<std::string> ReadSmallFile(const std::string& path) = 0;
     // Whether something exists at path, links followed.
     virtual bool Exists(const std::string& path) = 0;
+    // The directory's path with every link resolved, as realpath(3) gives it; empty when path
+    // is not a directory. Never opens anything else: opening a terminal raises its DTR.
+    virtual std::string RealDirectory(const std::string& dir) = 0;
 };
 
 // "/a/b" and "c" give "/a/b/c".
@@ -30,10 +33,6 @@ std::string JoinPath(const std::string& dir, const std::string& name);
 // "/dev").
 std::string FileNameOf(const std::string& path);
 std::string ParentOf(const std::string& path);
-
-// The path with every symbolic link in it resolved and "." and ".." taken out, as realpath(3)
-// gives it; a component that does not exist is kept as it is. Empty after too many links (a loop).
-std::string ResolvePath(UnixFiles& files, const std::string& path);
 
 // The target of a link as an absolute path: a relative target counts from the link's directory.
 // Nothing when path is not a link.

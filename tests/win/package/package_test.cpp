@@ -1,8 +1,9 @@
-// The release package as a technician uses it: unpacked (by run-package-test.sh) into a fresh
-// Wine prefix under a path with a blank and Cyrillic letters, the simulated controller behind
-// COM5, and the cable either on a Linux laptop (a fake sysfs tree) or on COM5 in the prefix's
-// device database. Taktor.exe is started from the unpacked folder and finds the cable through
-// the package's own Kanalyst.exe.
+// The release package as a technician uses it, unpacked by run-package-test.sh into a fresh Wine
+// prefix: under a path with a blank and Cyrillic letters with the cable registered on COM5 in
+// the prefix's device database (UnpackedPackage), or under C:\Taktor on a Linux laptop that the
+// script fakes in a mount namespace (LinuxLaptop, one phase of the script per test). Taktor.exe
+// is started from the unpacked folder and finds the cable through the package's own
+// Kanalyst.exe.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "common/win/wide.h"
 #include "driver.h"
 #include "taktor_version.h"
 #include "tests/win/kanalyst/fake_devices.h"
@@ -34,10 +34,9 @@ const std::vector<kanalyst::FakeDevice>& Cable() {
 
 const char kDefaultsFrame[] = "frame=3C 00 05 00 3C 00 05 00 3C 00 05 00 3C 00 05 00 04 01";
 
-class UnpackedPackage : public ::testing::Test {
+class PackageFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(controller_.Find()) << "run under with-simulator.sh";
         folder_ = WinePath(Environment(L"TAKTOR_PACKAGE_DIR"));
         ASSERT_FALSE(folder_.empty()) << "TAKTOR_PACKAGE_DIR names the unpacked folder";
         if (folder_.back() != L'\\') {
@@ -57,54 +56,32 @@ protected:
         return box;
     }
 
+    // The package's Kanalyst.exe /report /nowindow: the report it leaves beside itself, or where
+    // the folder refuses it in the temporary folder; printed for the log.
+    std::string Report() {
+        EXPECT_EQ(kanalyst::RunAndWait(folder_ + L"Kanalyst.exe", folder_, L"/report /nowindow"),
+                  0);
+        wchar_t temp[MAX_PATH + 1] = {};
+        GetTempPathW(MAX_PATH + 1, temp);
+        std::string report;
+        for (const std::wstring& dir : {folder_, std::wstring(temp)}) {
+            if (kanalyst::ReadBytes(dir + L"Отчёт о шнуре.txt", report)) {
+                DeleteFileW((dir + L"Отчёт о шнуре.txt").c_str());
+                break;
+            }
+        }
+        std::printf("%s", report.c_str());
+        return report;
+    }
+
     SimulatorFiles controller_;
     std::wstring folder_;
 };
 
-// A Linux laptop (run before the cable below is registered): SetupAPI knows no cable, Linux
-// knows a CH340 on COM33 and a PL2303 on COM4 (run-package-test.sh's fake trees).
-using LinuxLaptop = UnpackedPackage;
-
-TEST_F(LinuxLaptop, WritesThroughTheCableLinuxKnows) {
-    const std::wstring laptop = Environment(L"TAKTOR_LINUX_LAPTOP");
-    ASSERT_TRUE(SetEnvironmentVariableW(L"TAKTOR_SYSFS_ROOT", (laptop + L"/sys").c_str()));
-    Program program(Program::Installed{folder_ + L"Taktor.exe"});
-    std::size_t frames = 0;
-    const MessageBoxSeen done = Write(program, "confirm", frames);
-    EXPECT_EQ(done.title, L"Выполнено");
-    EXPECT_EQ(frames, 1u);
-    std::string list;
-    EXPECT_TRUE(kanalyst::ReadBytes(folder_ + L"listport.txt", list));
-    EXPECT_EQ(list, "PROLIFIC USB-TO-SERIAL COMM PORT (COM4)\nUSB-SERIAL CH340 (COM33)\n");
-    std::printf("listport.txt written by the package's Kanalyst.exe:\n%s", list.c_str());
-    AnswerMessageBox(done.box, IDOK);
-}
-
-TEST_F(LinuxLaptop, ReportsATerminalTheUserMayNotOpen) {
-    const std::wstring laptop = Environment(L"TAKTOR_LINUX_LAPTOP");
-    ASSERT_TRUE(SetEnvironmentVariableW(L"TAKTOR_SYSFS_ROOT", (laptop + L"/refusing/sys").c_str()));
-    ASSERT_EQ(kanalyst::RunAndWait(folder_ + L"Kanalyst.exe", folder_, L"/report /nowindow"), 0);
-    std::string report;
-    EXPECT_TRUE(kanalyst::ReadBytes(folder_ + L"Отчёт о шнуре.txt", report));
-    const std::string dev =
-        taktor::Utf8FromText(taktor::FromWide(laptop.c_str())) + "/refusing/dev";
-    const std::string lines[] = {
-        "ИТОГ: Шнур CH340 на COM36 найден, но Linux не даёт открыть его терминал " + dev +
-            "/ttyUSB0: у пользователя нет на это прав.\r\n",
-        "«sudo usermod -aG dialout $USER»",
-        "   COM-порт: нет — ни один COM-порт Wine не ведёт к " + dev +
-            "/ttyUSB1; добавить его: «ln -s " + dev + "/ttyUSB1 "};
-    for (const std::string& line : lines) {
-        EXPECT_EQ(CountOccurrences(report, line), 1u) << line;
-    }
-    std::printf("%s", report.c_str());
-    // What follows starts from the unpacked folder as it was.
-    SetEnvironmentVariableW(L"TAKTOR_SYSFS_ROOT", nullptr);
-    DeleteFileW((folder_ + L"Отчёт о шнуре.txt").c_str());
-    DeleteFileW((folder_ + L"listport.txt").c_str());
-}
+using UnpackedPackage = PackageFolder;
 
 TEST_F(UnpackedPackage, WritesThroughItsOwnKanalystAndReportsASilentController) {
+    ASSERT_TRUE(controller_.Find()) << "run under with-simulator.sh";
     // The prefix is the test's own, made afresh for this run.
     ASSERT_TRUE(kanalyst::AddFakeDevices(Cable()));
     ASSERT_EQ(kanalyst::FileNames(folder_),
@@ -139,6 +116,41 @@ TEST_F(UnpackedPackage, WritesThroughItsOwnKanalystAndReportsASilentController) 
     EXPECT_EQ(kanalyst::FileNames(folder_),
               (std::set<std::wstring>{L"Check-cable.cmd", L"Kanalyst.exe", L"README.txt",
                                       L"Taktor.exe", L"listport.txt"}));
+}
+
+// The laptop of run-package-test.sh: SetupAPI knows no cable; Linux knows a PL2303 on ttyUSB0
+// and a CH340 on ttyUSB1, which Wine's mount manager links as COM1 and COM2.
+using LinuxLaptop = PackageFolder;
+
+TEST_F(LinuxLaptop, WritesThroughTheCableLinuxKnows) {
+    ASSERT_TRUE(controller_.Find()) << "run under with-simulator.sh";
+    Program program(Program::Installed{folder_ + L"Taktor.exe"});
+    std::size_t frames = 0;
+    const MessageBoxSeen done = Write(program, "confirm", frames);
+    EXPECT_EQ(done.title, L"Выполнено");
+    EXPECT_EQ(frames, 1u);
+    std::string list;
+    EXPECT_TRUE(kanalyst::ReadBytes(folder_ + L"listport.txt", list));
+    EXPECT_EQ(list, "PROLIFIC USB-TO-SERIAL COMM PORT (COM1)\nUSB-SERIAL CH340 (COM2)\n");
+    std::printf("listport.txt written by the package's Kanalyst.exe:\n%s", list.c_str());
+    AnswerMessageBox(done.box, IDOK);
+}
+
+TEST_F(LinuxLaptop, ReportsATerminalTheUserMayNotOpen) {
+    // An FTDI adapter plugged in after Wine started: its terminal has no COM port yet.
+    const HANDLE late = CreateFileW(L"\\\\?\\unix\\dev\\ttyUSB2", GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(late, INVALID_HANDLE_VALUE);
+    CloseHandle(late);
+    const std::string report = Report();
+    DeleteFileW(L"\\\\?\\unix\\dev\\ttyUSB2");
+    for (const char* line : {"ИТОГ: Шнур CH340 на COM2 найден, но Linux не даёт открыть его "
+                             "терминал /dev/ttyUSB1: у пользователя нет на это прав.\r\n",
+                             "«sudo usermod -aG dialout $USER»",
+                             "   COM-порт: нет — ни один COM-порт Wine не ведёт к /dev/ttyUSB2; "
+                             "добавить его: «"}) {
+        EXPECT_EQ(CountOccurrences(report, line), 1u) << line;
+    }
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include "tools/kanalyst/port_list.h"
 #include "tools/kanalyst/posix/list_file_posix.h"
 #include "tools/kanalyst/posix/local_files_posix.h"
-#include "tools/kanalyst/sysfs_ports.h"
+#include "tools/kanalyst/linux_side.h"
 
 namespace {
 
@@ -65,8 +65,8 @@ int main(int argc, char** argv) {
         options.out = self.parent_path();
     }
     kanalyst::LocalFiles files;
-    const std::string list = kanalyst::FormatPortList(
-        kanalyst::ScanSysfsPorts(files, options.sysfs.string(), options.dev.string()));
+    const std::string list = kanalyst::FormatPortList(kanalyst::ListedPorts(
+        kanalyst::ReadLinuxDevices(files, {options.sysfs.string(), options.dev.string(), "", ""})));
     if (!kanalyst::WriteListFile(options.out.string(), list)) {
         std::fprintf(stderr, "kanalyst: cannot write %s/listport.txt\n", options.out.c_str());
         return 1;

@@ -42,4 +42,10 @@ bool LocalFiles::Exists(const std::string& path) {
     return fs::exists(path, ec);
 }
 
+std::string LocalFiles::RealDirectory(const std::string& dir) {
+    std::error_code ec;
+    const fs::path real = fs::canonical(dir, ec);
+    return !ec && fs::is_directory(real, ec) ? real.string() : std::string();
+}
+
 }  // namespace kanalyst

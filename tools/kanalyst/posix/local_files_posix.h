@@ -11,6 +11,7 @@ public:
     std::optional<std::string> ReadLink(const std::string& path) override;
     std::optional<std::string> ReadSmallFile(const std::string& path) override;
     bool Exists(const std::string& path) override;
+    std::string RealDirectory(const std::string& dir) override;
 };
 
 }  // namespace kanalyst
