@@ -161,13 +161,7 @@ std::vector<DeviceRecord> ReadLinuxDevices(UnixFiles& files, const LinuxLayout& 
         usbDirs.push_back(device.usb ? dir : std::string());
         devices.push_back(std::move(device));
     }
-    if (layout.prefix.empty()) {
-        for (DeviceRecord& device : devices) {
-            device.port = device.terminal->node;
-        }
-    } else {
-        LinkComPorts(files, layout, devices);
-    }
+    LinkComPorts(files, layout, devices);
 
     const std::string busDir = JoinPath(root, "bus/usb/devices");
     for (const std::string& name : files.ListDirectory(busDir)) {

@@ -16,19 +16,16 @@ namespace kanalyst {
 struct LinuxLayout {
     std::string sysfs = "/sys";
     std::string dev = "/dev";
-    // The Wine prefix ("/home/ivan/.wine"); empty for the Linux tool, whose ports are the device
-    // nodes themselves.
-    std::string prefix;
-    std::string home;  // the user's home, so that commands can say "~/.wine"; may be empty
+    std::string prefix;  // the Wine prefix ("/home/ivan/.wine")
+    std::string home;    // the user's home, so that commands can say "~/.wine"; may be empty
 };
 
-// A terminal's record is of the Ports class; its port is the device node (/dev/ttyUSB0) for the
-// Linux tool, and under Wine the lowest-numbered comN of the prefix's dosdevices whose chain of
-// links leads to the node ("COM33"), or none; a file named like a terminal elsewhere does not
-// count. A terminal is left out when its device node does not exist; its USB device is the first
-// directory holding idVendor above the terminal's device directory, never above the sysfs root.
-// Missing or unreadable entries give fewer records or fields, never an error. Every record has
-// its terminal set.
+// A terminal's record is of the Ports class; its port is the lowest-numbered comN of the prefix's
+// dosdevices whose chain of links leads to the node ("COM33"), or none; a file named like a
+// terminal elsewhere does not count. A terminal is left out when its device node does not exist;
+// its USB device is the first directory holding idVendor above the terminal's device directory,
+// never above the sysfs root. Missing or unreadable entries give fewer records or fields, never an
+// error. Every record has its terminal set.
 std::vector<DeviceRecord> ReadLinuxDevices(UnixFiles& files, const LinuxLayout& layout);
 
 // Appends the records of found whose port none of devices has already: what SetupAPI reports

@@ -1,6 +1,6 @@
 // The few file operations Kanalyst needs on the Unix side of a machine, and Unix path arithmetic
-// over them. The same code reads sysfs and a Wine prefix in the Linux tool, through the local file
-// system, and in Kanalyst.exe under Wine, through Wine's paths to the Unix side.
+// over them: Kanalyst.exe reads sysfs and a Wine prefix through Wine's paths to the Unix side; its
+// tests give the same through the local file system.
 #pragma once
 
 #include <optional>
