@@ -40,8 +40,8 @@ public:
     }
     std::optional<std::string> ReadSmallFile(const std::string& path) override {
         std::ifstream in(path, std::ios::binary);
-        std::string text(4096, '\0');
-        in.read(&text[0], 4096);
+        std::string text(kSmallFileLimit, '\0');
+        in.read(&text[0], kSmallFileLimit);
         text.resize(static_cast<std::size_t>(in.gcount()));
         return in.is_open() ? std::optional<std::string>(text) : std::nullopt;
     }
@@ -95,13 +95,6 @@ protected:
         }
     }
 
-    // The "driver" link of a device directory, to the driver's directory under /sys/bus.
-    void AddDriver(const fs::path& deviceDir, const std::string& driver) {
-        const fs::path target = Sysfs() / "bus" / driver;
-        fs::create_directories(target);
-        fs::create_directory_symlink(fs::relative(target, deviceDir), deviceDir / "driver");
-    }
-
     // A USB-serial port: interface directory under the device, port directory under that.
     void AddUsbSerial(const std::string& name, const fs::path& usbDevice, bool node = true) {
         const fs::path port = usbDevice / (usbDevice.filename().string() + ":1.0") / name;
@@ -136,7 +129,7 @@ TEST_F(FakeSystem, ScanNeverClimbsAboveTheSysfsRoot) {
     const fs::path orphan = Sysfs() / "devices" / "virtual";
     fs::create_directories(orphan);
     AddTerminal("ttyACM1", orphan);
-    const std::vector<DeviceRecord> records = ReadLinuxDevices(files_, {Sysfs(), Dev(), "", ""});
+    const auto records = ReadLinuxSide(files_, {Sysfs(), Dev(), "", ""}).devices;
     ASSERT_EQ(records.size(), 1u);
     EXPECT_FALSE(records[0].usb.has_value());
 }
@@ -148,22 +141,26 @@ TEST_F(FakeSystem, ScanToleratesBrokenEntries) {
     WriteFile(Dev() / "ttyUSB4", "");
     fs::create_directory_symlink("../../devices/nowhere", Sysfs() / "class" / "tty" / "ttyUSB4");
 
-    const std::vector<DeviceRecord> records = ReadLinuxDevices(files_, {Sysfs(), Dev(), "", ""});
+    const auto records = ReadLinuxSide(files_, {Sysfs(), Dev(), "", ""}).devices;
     ASSERT_EQ(records.size(), 3u);  // listed, but without ids
     for (const DeviceRecord& record : records) {
         EXPECT_FALSE(record.usb.has_value()) << record.port;
     }
-    EXPECT_TRUE(ReadLinuxDevices(files_, {base_ / "no-such-sysfs", Dev(), "", ""}).empty());
+    EXPECT_FALSE(ReadLinuxSide(files_, {base_ / "no-such-sysfs", Dev(), "", ""}).read);
 }
 
 // Kanalyst.exe under Wine reads the prefix's COM links and sysfs through this code.
 TEST_F(FakeSystem, WinePortsAreTheLinksThatLeadToTerminalsInDev) {
     AddTypicalPorts();
     const fs::path usb = Sysfs() / "devices/pci0000:00/0000:00:14.0/usb1";
-    AddDriver(usb / "1-2/1-2:1.0/ttyUSB2", "usb-serial/drivers/ch341-uart");
+    fs::create_directories(Sysfs() / "bus/usb-serial/drivers/ch341-uart");
+    fs::create_directories(Sysfs() / "bus/usb/drivers/usbfs");
+    fs::create_directory_symlink("../../../../../../../bus/usb-serial/drivers/ch341-uart",
+                                 usb / "1-2/1-2:1.0/ttyUSB2/driver");
     fs::create_directories(AddUsbDevice("pci0000:00/0000:00:14.0/usb1/1-5", "1a86", "7523", "") /
                            "1-5:1.0");
-    AddDriver(usb / "1-5/1-5:1.0", "usb/drivers/usbfs");
+    fs::create_directory_symlink("../../../../../../bus/usb/drivers/usbfs",
+                                 usb / "1-5/1-5:1.0/driver");
     fs::create_directories(Sysfs() / "bus/usb/devices");
     for (const char* name : {"1-1", "1-2", "1-3", "1-4", "1-5"}) {
         fs::create_directory_symlink(
@@ -172,8 +169,13 @@ TEST_F(FakeSystem, WinePortsAreTheLinksThatLeadToTerminalsInDev) {
     }
     const fs::path dos = base_ / "Wine prefix/dosdevices";
     fs::create_directories(dos);
+    fs::create_directory_symlink("../drive_c", dos / "c:");
     fs::create_directories(Dev() / "serial/by-id");
     fs::create_symlink("../../ttyUSB2", Dev() / "serial/by-id/usb-1a86-port0");
+    // The FTDI adapter has a serial number, and so a name of its own under by-id.
+    WriteFile(usb / "1-3/serial", "A50285BI\n");
+    const std::string ftdiById = "serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    fs::create_symlink("../../ttyUSB10", Dev() / ftdiById);
     fs::create_symlink(Dev() / "serial/by-id/usb-1a86-port0", dos / "com33");
     fs::create_symlink(Dev() / "ttyUSB2", dos / "com40");  // the lower number counts
     fs::create_symlink(Dev() / "ttyUSB0", dos / "com5");   // SetupAPI has COM5 already
@@ -188,10 +190,10 @@ TEST_F(FakeSystem, WinePortsAreTheLinksThatLeadToTerminalsInDev) {
     setupApi.port = "COM5";
     std::vector<DeviceRecord> devices = {setupApi};
     AddUnlistedPorts(devices,
-                     ReadLinuxDevices(files_, {Sysfs(), Dev(), base_ / "Wine prefix", base_}));
+                     ReadLinuxSide(files_, {Sysfs(), Dev(), base_ / "Wine prefix", base_}).devices);
     EXPECT_EQ(FormatPortList(ListedPorts(devices)),
               "USB-SERIAL CH340 (COM5)\nUSB-SERIAL CH340 (COM33)\n");
-    std::multiset<std::string> found;  // terminal, driver, the command that would link it
+    std::multiset<std::string> found;  // terminal, driver, the command that would give it a port
     for (const DeviceRecord& device : devices) {
         if (device.terminal) {
             found.insert(device.terminal->node + "|" + device.service + "|" +
@@ -199,17 +201,34 @@ TEST_F(FakeSystem, WinePortsAreTheLinksThatLeadToTerminalsInDev) {
         }
     }
     const std::string dev = Dev().string();
+    const std::string reg =
+        "|WINEPREFIX=~/'Wine prefix' wine reg add 'HKLM\\Software\\Wine\\Ports' "
+        "/v COM41 /d ~/dev/";
     EXPECT_EQ(found, (std::multiset<std::string>{
-                         dev + "/ttyUSB2|ch341-uart|",
-                         dev + "/ttyACM0||ln -s ~/dev/ttyACM0 ~/'Wine prefix/dosdevices/com41'",
-                         dev + "/ttyUSB10||ln -s ~/dev/ttyUSB10 ~/'Wine prefix/dosdevices/com41'",
-                         "||",          // the PL2303 whose terminal has no node
-                         "|usbfs|"}));  // a program took the CH340
+                         dev + "/ttyUSB2|ch341-uart|", dev + "/ttyACM0|" + reg + "ttyACM0 /f",
+                         dev + "/ttyUSB10|" + reg + ftdiById + " /f",
+                         dev + "/ttyUSB7||",  // the PL2303 whose terminal has no node
+                         "|usbfs|"}));        // a program took the CH340
     // An adapter of a kind the configurator does not name goes by its product string.
     EXPECT_EQ(
         std::count_if(devices.begin(), devices.end(),
                       [](const DeviceRecord& d) { return d.description == "FT232R USB UART"; }),
         1);
+}
+
+// Without the mount manager's link query, the COM ports are those of the prefix that Wine's
+// mount manager would have made: the terminals' nodes in its order, each kind up to a gap.
+TEST_F(FakeSystem, WithoutLinkQueryWinePortsAreInferredFromTheNodes) {
+    AddTypicalPorts();
+    const fs::path dos = base_ / "Wine prefix/dosdevices";
+    fs::create_directories(dos);
+    for (const char* port : {"com1", "com2", "com3"}) {
+        WriteFile(dos / port, "");
+    }
+    const LinuxSide side = ReadLinuxSide(files_, {Sysfs(), Dev(), base_ / "Wine prefix", ""});
+    EXPECT_TRUE(side.linksInferred);
+    EXPECT_EQ(FormatPortList(ListedPorts(side.devices)),
+              "SERIAL PORT (COM3)\nPROLIFIC USB-TO-SERIAL COMM PORT (COM2)\n");  // ttyS0 is COM1
 }
 
 }  // namespace

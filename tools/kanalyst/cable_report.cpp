@@ -21,11 +21,6 @@ std::string TwoDigits(int value) {
            static_cast<char>('0' + value % 10);
 }
 
-bool IsCableLine(const std::string& line) {
-    taktor::Text port;
-    return taktor::CablePortOfLine(taktor::TextFromUtf8(line), port);
-}
-
 // The later of the two dates, or nothing.
 std::optional<LocalTime> LastSeen(const DeviceRecord& device) {
     if (device.lastArrival && device.lastRemoval) {
@@ -38,10 +33,6 @@ bool HasPort(const DeviceRecord& device) {
     return !SanitiseText(device.port).empty();
 }
 
-bool SameIds(const DeviceRecord& a, const DeviceRecord& b) {
-    return a.usb && b.usb && a.usb->vendor == b.usb->vendor && a.usb->product == b.usb->product;
-}
-
 // Adapters such as FTDI's appear twice, as the USB device and as the port on it: the USB device
 // is left out when it works (or its state is unknown) and a port with the same ids is there.
 bool IsShadowedByItsPort(const std::vector<DeviceRecord>& devices, std::size_t index) {
@@ -51,7 +42,9 @@ bool IsShadowedByItsPort(const std::vector<DeviceRecord>& devices, std::size_t i
         return false;
     }
     for (std::size_t other = 0; other < devices.size(); ++other) {
-        if (other != index && SameIds(device, devices[other]) && HasPort(devices[other]) &&
+        const std::optional<UsbId>& ids = devices[other].usb;
+        if (other != index && device.usb && ids && ids->vendor == device.usb->vendor &&
+            ids->product == device.usb->product && HasPort(devices[other]) &&
             IsConnected(devices[other]) == IsConnected(device)) {
             return true;
         }
@@ -65,8 +58,11 @@ std::optional<std::size_t> TakenDevice(const std::vector<DeviceRecord>& devices,
     std::optional<std::size_t> found;
     for (std::size_t k = 0; k < devices.size(); ++k) {
         const DeviceRecord& device = devices[k];
+        taktor::Text port;
         if (IsListed(device) && SanitiseText(device.port) == takenPort &&
-            IsCableLine(FormatPortLine({device.description, device.usb, device.port}))) {
+            taktor::CablePortOfLine(
+                taktor::TextFromUtf8(FormatPortLine({device.description, device.usb, device.port})),
+                port)) {
             found = k;
         }
     }
@@ -78,57 +74,52 @@ bool DriverWorksOrUnread(DriverState state) {
 }
 
 // The verdict about one device, with its facts filled in.
-Verdict About(VerdictKind kind, const std::vector<DeviceRecord>& devices, std::size_t index) {
+Finding About(Verdict verdict, const std::vector<DeviceRecord>& devices, std::size_t index) {
     const DeviceRecord& device = devices[index];
-    Verdict verdict;
-    verdict.kind = kind;
-    verdict.device = index;
-    verdict.chip = AdapterName(device);
-    verdict.port = OneLineText(device.port);
-    verdict.cable = device.usb ? RecogniseCable(*device.usb) : Cable::Unknown;
-    verdict.usb = device.usb.value_or(UsbId{});
-    verdict.driver = StateOfDriver(device);
-    verdict.problem = CurrentProblem(device);
+    Finding finding;
+    finding.verdict = verdict;
+    finding.device = index;
+    finding.chip = AdapterName(device);
+    finding.port = OneLineText(device.port);
+    finding.cable = device.usb ? RecogniseCable(*device.usb) : Cable::Unknown;
+    finding.usb = device.usb.value_or(UsbId{});
+    finding.driver = StateOfDriver(device);
+    finding.problem = CurrentProblem(device);
     if (device.terminal) {
-        verdict.node = device.terminal->node;
-        verdict.linkCommand = device.terminal->linkCommand;
-        verdict.kernelDriver = OneLineText(device.service);
+        finding.node = device.terminal->node;
+        finding.linkCommand = device.terminal->linkCommand;
+        finding.kernelDriver = OneLineText(device.service);
     }
-    verdict.lastSeen = LastSeen(device);
-    return verdict;
+    finding.lastSeen = LastSeen(device);
+    return finding;
 }
 
 // The verdict on the port the configurator takes, after its test open.
-Verdict VerdictForTaken(const std::vector<DeviceRecord>& devices, std::size_t index,
-                        const OpenPort& open) {
+Finding FindingForTaken(const std::vector<DeviceRecord>& devices, std::size_t index,
+                        const MachineFacts& machine, const OpenPort& open) {
     const DeviceRecord& device = devices[index];
-    Verdict verdict = About(VerdictKind::PickedBroken, devices, index);
+    Finding finding = About(Verdict::PickedBroken, devices, index);
     if (device.usb) {
-        verdict.open = open(SanitiseText(device.port));
+        finding.open = open(SanitiseText(device.port));
     }
-    if (!DriverWorksOrUnread(verdict.driver)) {
-        verdict.trouble = Trouble::Driver;
-        return verdict;
+    const PortOpen result = finding.open.result;
+    if (!DriverWorksOrUnread(finding.driver)) {
+        finding.trouble = Trouble::Driver;
+    } else if (result == PortOpen::Free) {
+        finding.verdict = Verdict::Works;
+    } else if (result == PortOpen::Busy) {
+        // Wine does not keep a port to one program, so a refused terminal means missing rights,
+        // or a sandbox when the user has them.
+        finding.verdict = !device.terminal    ? Verdict::Busy
+                          : machine.inDialout ? Verdict::Confined
+                                              : Verdict::NoPermission;
+    } else if (result == PortOpen::NotTried) {
+        finding = Finding{};
+        finding.verdict = Verdict::PickedUnchecked;
+    } else {
+        finding.trouble = Trouble::Open;
     }
-    switch (verdict.open.result) {
-        case PortOpen::Free:
-            verdict.kind = VerdictKind::Works;
-            break;
-        case PortOpen::Busy:
-            // Wine does not keep a port to one program, so a refused terminal means missing rights.
-            verdict.kind = device.terminal ? VerdictKind::NoPermission : VerdictKind::Busy;
-            break;
-        case PortOpen::NotTried:
-            verdict = Verdict{};
-            verdict.kind = VerdictKind::PickedUnchecked;
-            break;
-        case PortOpen::Missing:
-        case PortOpen::Failed:
-        case PortOpen::NoAnswer:
-            verdict.trouble = Trouble::Open;
-            break;
-    }
-    return verdict;
+    return finding;
 }
 
 // The driver's state in words: "работает", "устройство выключено ... (код 22)".
@@ -172,11 +163,12 @@ std::string DriverWords(const DeviceRecord& device) {
     return words;
 }
 
-// What a device's test open gave, for its description.
-std::string OpenWords(const DeviceRecord& device, const OpenOutcome& open) {
+// What a device's test open gave, for its description. Wine lets a second program open a port
+// that one holds, so there an open port is not known to be free.
+std::string OpenWords(const DeviceRecord& device, const OpenOutcome& open, bool underWine) {
     switch (open.result) {
         case PortOpen::Free:
-            return "открывается, свободен";
+            return underWine ? "открывается" : "открывается, свободен";
         case PortOpen::Busy:
             return device.terminal ? "не открывается: нет прав на " + device.terminal->node
                                    : "занят другой программой (доступ запрещён)";
@@ -197,10 +189,10 @@ std::string OpenWords(const DeviceRecord& device, const OpenOutcome& open) {
 }
 
 // Why the verdict's cable does not work.
-std::string TroubleWords(const Verdict& v) {
-    switch (v.trouble) {
+std::string TroubleWords(const Finding& f) {
+    switch (f.trouble) {
         case Trouble::Driver:
-            return StateWords(v.driver, v.problem, true);
+            return StateWords(f.driver, f.problem, true);
         case Trouble::Unlisted:
             return "его порт не попадает в список портов";
         case Trouble::NoPort:
@@ -209,27 +201,17 @@ std::string TroubleWords(const Verdict& v) {
         case Trouble::None:
             break;
     }
-    switch (v.open.result) {
-        case PortOpen::Missing:
-            return "порта " + v.port + " в системе нет";
-        case PortOpen::Failed:
-            return "порт не открывается (ошибка " + std::to_string(v.open.error) + ")";
-        case PortOpen::NoAnswer:
-            return "драйвер не ответил, когда порт открывали";
-        default:
-            return "порт не открывается";
-    }
+    const PortOpen result = f.open.result;
+    return result == PortOpen::Missing ? "порта " + f.port + " в системе нет"
+           : result == PortOpen::Failed
+               ? "порт не открывается (ошибка " + std::to_string(f.open.error) + ")"
+           : result == PortOpen::NoAnswer ? "драйвер не ответил, когда порт открывали"
+                                          : "порт не открывается";
 }
 
 // The chip and the port, as a verdict names the device: "CH340 на COM5".
-std::string CableOn(const Verdict& v) {
-    return v.port.empty() ? v.chip : v.chip + " на " + v.port;
-}
-
-std::string DriverName(Cable cable) {
-    return cable == Cable::Ch340
-               ? "драйвер CH340/CH341 (CH341SER) с сайта производителя чипа, компании WCH"
-               : "драйвер Prolific PL2303 с сайта компании Prolific";
+std::string CableOn(const Finding& f) {
+    return f.port.empty() ? f.chip : f.chip + " на " + f.port;
 }
 
 // The Linux module that makes terminals for the cable.
@@ -246,6 +228,16 @@ const char kReplugElsewhere[] =
     "Выньте шнур и вставьте его в другой разъём USB прямо на компьютере, без удлинителя и "
     "разветвителя. Если ошибка останется, шнур неисправен: замените его.";
 
+const char kReplugOnLinux[] =
+    "Выньте шнур, подождите 10 секунд и вставьте его в другой разъём USB, затем закройте "
+    "программы Wine, выполните в терминале «wineserver -k» и снова запустите Taktor.exe. Если "
+    "ошибка останется, посмотрите, что говорит о шнуре ядро Linux, сразу после того, как вставите "
+    "его: «sudo dmesg | tail -n 20».";
+
+const char kDistributionWine[] =
+    "поставьте Wine из дистрибутива: «sudo apt install wine» (в Fedora — «sudo dnf install "
+    "wine»).";
+
 std::string Reinstall() {
     return std::string(
                "Выньте шнур, подождите 10 секунд и вставьте его в другой разъём USB. "
@@ -253,10 +245,13 @@ std::string Reinstall() {
            kRemoveWithDriver;
 }
 
-std::string StepForDriver(const Verdict& v) {
-    switch (v.driver) {
+std::string StepForDriver(const Finding& f, bool windows7) {
+    switch (f.driver) {
         case DriverState::NoDriver:
-            return "Установите " + DriverName(v.cable) +
+            return std::string("Установите ") +
+                   (f.cable == Cable::Ch340 ? "драйвер CH340/CH341 (CH341SER) с сайта "
+                                              "производителя чипа, компании WCH"
+                                            : "драйвер Prolific PL2303 с сайта компании Prolific") +
                    ", затем выньте шнур и вставьте его снова.";
         case DriverState::ProlificRefused:
             return "Надёжнее всего заменить шнур на шнур с чипом CH340. Если замены нет, поставьте "
@@ -278,8 +273,14 @@ std::string StepForDriver(const Verdict& v) {
         case DriverState::NeedsRestart:
             return "Перезагрузите компьютер.";
         case DriverState::Unsigned:
-            return "Windows не принимает подпись драйвера: удалите драйвер и установите "
-                   "подписанный драйвер с сайта производителя чипа.";
+            return windows7 ? "Windows 7 без обновлений не может проверить подпись драйвера, "
+                              "подписанного только по SHA-2: установите обновление KB4474419 "
+                              "(поддержка подписи кода SHA-2; перед ним — обновление стека "
+                              "обслуживания KB4490628, а в Windows 7 SP1 без них — хотя бы "
+                              "KB3033929) из каталога Центра обновления Майкрософт, перезагрузите "
+                              "компьютер, затем выньте шнур и вставьте его снова."
+                            : "Windows не принимает подпись драйвера: удалите драйвер и "
+                              "установите подписанный драйвер с сайта производителя чипа.";
         default:
             return Reinstall();
     }
@@ -291,131 +292,152 @@ struct Lines {
     std::string step;
 };
 
-// One row per verdict: its two lines, made of the verdict's facts.
-struct VerdictWords {
-    VerdictKind kind;
-    Lines (*say)(const Verdict&, const Diagnosis&);
-};
-
-const VerdictWords kVerdictWords[] = {
-    {VerdictKind::Works,
-     [](const Verdict& v, const Diagnosis&) -> Lines {
-         return {"Шнур " + CableOn(v) + " работает: порт открывается и свободен.",
-                 "Повторите запись. Если она снова не удастся, проверьте, что шнур плотно "
-                 "вставлен в разъём контроллера и что контроллер включён."};
-     }},
-    {VerdictKind::Busy,
-     [](const Verdict& v, const Diagnosis&) -> Lines {
-         return {"Шнур " + CableOn(v) + " найден, но его порт занят другой программой.",
-                 "Закройте программы, которые могут работать с " + v.port +
-                     ": терминалы, программы для прошивки, другие конфигураторы, вторую копию "
-                     "Taktor.exe. Затем повторите запись. Если не поможет, перезагрузите "
-                     "компьютер."};
-     }},
-    {VerdictKind::PickedBroken,
-     [](const Verdict& v, const Diagnosis&) -> Lines {
-         return {"Конфигуратор возьмёт шнур " + CableOn(v) +
-                     ", но шнур не работает: " + TroubleWords(v) + ".",
-                 v.trouble == Trouble::Driver ? StepForDriver(v) : Reinstall()};
-     }},
-    {VerdictKind::PickedUnchecked,
-     [](const Verdict&, const Diagnosis& d) -> Lines {
-         return {"Конфигуратор возьмёт порт " + d.takenPort +
-                     ": он назван как шнур контроллера, но это не USB-переходник, поэтому порт "
-                     "не проверялся.",
-                 "Повторите запись. Если конфигуратор сообщит, что порт занят или шнур "
-                 "неисправен, откройте Диспетчер устройств, раздел «Порты (COM и LPT)», и "
-                 "посмотрите, какое устройство назначено на " +
-                     d.takenPort + "."};
-     }},
-    {VerdictKind::NoPermission,
-     [](const Verdict& v, const Diagnosis&) -> Lines {
-         return {"Шнур " + CableOn(v) + " найден, но Linux не даёт открыть его терминал " + v.node +
-                     ": у пользователя нет на это прав.",
-                 "Добавьте себя в группу dialout: откройте терминал и выполните «sudo usermod "
-                 "-aG dialout $USER» (в Fedora и других дистрибутивах на RPM — та же команда), "
-                 "затем выйдите из системы и войдите снова или перезагрузите компьютер: новая "
-                 "группа действует только с нового входа. Если вы уже в группе dialout, "
-                 "достаточно войти заново."};
-     }},
-    {VerdictKind::NoComLink,
-     [](const Verdict& v, const Diagnosis&) -> Lines {
-         return {"Шнур " + v.chip + " подключён (" + v.node +
-                     "), но ни один COM-порт Wine не ведёт к нему.",
-                 "Wine назначает шнурам COM-порты только при своём запуске. Закройте "
-                 "конфигуратор и другие программы Wine, выполните в терминале «wineserver -k» и "
-                 "снова запустите Taktor.exe. Если порт не появится, добавьте его сами: «" +
-                     v.linkCommand + "» — и повторите запись."};
-     }},
-    {VerdictKind::NoKernelDriver,
-     [](const Verdict& v, const Diagnosis&) -> Lines {
-         if (!v.kernelDriver.empty()) {
-             return {"Шнур " + v.chip +
-                         " подключён, но Linux не создал для него терминал: "
-                         "устройство занял драйвер " +
-                         v.kernelDriver + " — обычно так его забирает программа brltty.",
-                     "Удалите программу для дисплеев Брайля brltty, если она не нужна: «sudo apt "
-                     "remove brltty» (в Fedora — «sudo dnf remove brltty»), затем выньте шнур и "
-                     "вставьте его снова."};
-         }
-         return {"Шнур " + v.chip +
-                     " подключён, но Linux не создал для него терминал: в ядре "
-                     "нет драйвера " +
-                     KernelModule(v.cable) + " или он не загружен.",
-                 "Выполните в терминале «sudo modprobe " + KernelModule(v.cable) +
-                     "», затем выньте шнур и вставьте его снова. Если modprobe ответит, что "
-                     "модуль не найден, установите полный набор модулей ядра дистрибутива (в "
-                     "Debian — пакет linux-image-amd64, в Ubuntu — linux-modules-extra для своего "
-                     "ядра, в Fedora — kernel-modules) и перезагрузите компьютер."};
-     }},
-    {VerdictKind::CableNotWorking,
-     [](const Verdict& v, const Diagnosis&) -> Lines {
-         return {"Шнур " + v.chip + " подключён, но не работает: " + TroubleWords(v) + ".",
-                 StepForDriver(v)};
-     }},
-    {VerdictKind::WrongAdapter,
-     [](const Verdict& v, const Diagnosis&) -> Lines {
-         return {"Подключён не шнур контроллера, а другой переходник: " + v.chip + " (USB " +
-                     Hex4(v.usb.vendor) + ":" + Hex4(v.usb.product) +
-                     "). Конфигуратор работает только со шнурами на чипах Prolific PL2303 и "
-                     "CH340.",
-                 "Выньте этот переходник и вставьте вместо него шнур контроллера на чипе "
-                 "Prolific PL2303 или CH340."};
-     }},
-    {VerdictKind::UnidentifiedUsb,
-     [](const Verdict&, const Diagnosis&) -> Lines {
-         return {
-             "Подключено USB-устройство, которое Windows не смогла опознать (код 43): "
-             "скорее всего, плохой контакт или неисправный шнур.",
-             kReplugElsewhere};
-     }},
-    {VerdictKind::OnlyRemembered,
-     [](const Verdict& v, const Diagnosis&) -> Lines {
-         return {"Шнур " + v.chip + " сейчас не подключён; " +
-                     (v.lastSeen ? "последний раз он был подключён " + FormatLocalTime(*v.lastSeen)
-                                 : std::string("дата последнего подключения неизвестна")) +
-                     ".",
-                 "Вставьте шнур в разъём USB, подождите 10 секунд, пока Windows его настроит, и "
-                 "повторите запись."};
-     }},
-    {VerdictKind::NothingFound,
-     [](const Verdict&, const Diagnosis&) -> Lines {
-         return {
-             "Компьютер не видит ни шнура контроллера, ни другого USB-переходника на "
-             "COM-порт.",
-             "Вставьте шнур в другой разъём USB прямо на компьютере, без разветвителя, "
-             "подождите 10 секунд и запустите проверку ещё раз. Если шнур так и не "
-             "появится, он неисправен или это не шнур контроллера."};
-     }},
-};
-
-Lines Say(const Diagnosis& diagnosis) {
-    for (const VerdictWords& words : kVerdictWords) {
-        if (words.kind == diagnosis.verdict.kind) {
-            return words.say(diagnosis.verdict, diagnosis);
-        }
+// The two lines of a verdict, made of its facts: one case per finding.
+Lines Say(const Finding& f, const Diagnosis& d) {
+    switch (f.verdict) {
+        case Verdict::FolderRefuses:
+            return {
+                "Kanalyst не может создать файл в папке программы «" + d.machine.refusingFolder +
+                    "»: туда не запишется список портов listport.txt, и конфигуратор сообщит "
+                    "«Система не обнаружила соединительный шнур». Так бывает, когда папку "
+                    "защищает контролируемый доступ к папкам или она лежит в Program Files.",
+                "Перенесите папку Taktor в папку, которую вы создадите сами, например C:\\Taktor, "
+                "и запускайте Taktor.exe оттуда; Program Files для неё не годится. Если включён "
+                "контролируемый доступ к папкам, разрешите Kanalyst.exe: «Безопасность Windows» "
+                "→ «Защита от вирусов и угроз» → «Защита от программ-шантажистов» → "
+                "«Контролируемый доступ к папкам» → «Разрешить работу приложения через "
+                "контролируемый доступ к папкам» → «Добавить разрешённое приложение»."};
+        case Verdict::Works:
+            return {"Шнур " + CableOn(f) + " работает: порт открывается" +
+                        (d.machine.underWine ? "." : " и свободен."),
+                    "Повторите запись. Если она снова не удастся, проверьте, что шнур плотно "
+                    "вставлен в разъём контроллера и что контроллер включён."};
+        case Verdict::Busy:
+            return {
+                "Шнур " + CableOn(f) + " найден, но его порт занят другой программой.",
+                "Выньте шнур и вставьте его снова, лучше в другой разъём USB: так освобождается "
+                "порт, который драйвер держит после записи, прерванной выдернутым шнуром. Если "
+                "порт всё равно занят, закройте программы, которые могут работать с " +
+                    f.port +
+                    ": терминалы, программы для прошивки, другие конфигураторы, вторую копию "
+                    "Taktor.exe, — и повторите запись. Если и это не поможет, перезагрузите "
+                    "компьютер."};
+        case Verdict::PickedBroken:
+            return {"Конфигуратор возьмёт шнур " + CableOn(f) +
+                        ", но шнур не работает: " + TroubleWords(f) + ".",
+                    f.trouble == Trouble::Driver ? StepForDriver(f, d.machine.windows7)
+                    : f.node.empty()             ? Reinstall()
+                                                 : kReplugOnLinux};
+        case Verdict::PickedUnchecked:
+            return {"Конфигуратор возьмёт порт " + d.takenPort +
+                        ": он назван как шнур контроллера, но это не USB-переходник, поэтому порт "
+                        "не проверялся.",
+                    "Повторите запись. Если конфигуратор сообщит, что порт занят или шнур "
+                    "неисправен, откройте Диспетчер устройств, раздел «Порты (COM и LPT)», и "
+                    "посмотрите, какое устройство назначено на " +
+                        d.takenPort + "."};
+        case Verdict::NoPermission:
+            return {"Шнур " + CableOn(f) + " найден, но Linux не даёт открыть его терминал " +
+                        f.node + ": у пользователя нет на это прав.",
+                    "Добавьте себя в группу dialout: откройте терминал и выполните «sudo usermod "
+                    "-aG dialout $USER» (в Fedora и других дистрибутивах на RPM — та же команда), "
+                    "затем выйдите из системы и войдите снова или перезагрузите компьютер: новая "
+                    "группа действует только с нового входа. Если вы уже в группе dialout, "
+                    "достаточно войти заново."};
+        case Verdict::Confined:
+            return {"Шнур " + CableOn(f) + " найден, но Linux не даёт открыть его терминал " +
+                        f.node +
+                        ", хотя вы в группе dialout: этот Wine заперт в изолированной среде "
+                        "(например, это пакет Snap), которая не пускает его к последовательным "
+                        "портам.",
+                    std::string("Дайте этой среде доступ к последовательным портам (у пакета Snap "
+                                "для этого подключают его интерфейс serial-port; подключённые "
+                                "интерфейсы показывает «snap connections») или ") +
+                        kDistributionWine};
+        case Verdict::NoDeviceNode:
+            return {"Шнур " + f.chip + " подключён, и Linux знает его как " + f.node +
+                        ", но этот Wine не видит такого устройства: он работает в изолированной "
+                        "среде (Flatpak, Snap, некоторые установки Bottles).",
+                    (d.machine.flatpakId.empty()
+                         ? std::string("Дайте этому Wine доступ к устройствам в настройках "
+                                       "его среды (для Flatpak: «flatpak override --user "
+                                       "--device=all» с именем приложения Wine)")
+                         : "Дайте этому Wine доступ к устройствам: «flatpak override --user "
+                           "--device=all " +
+                               d.machine.flatpakId +
+                               "», затем закройте программы Wine и снова запустите "
+                               "Taktor.exe") +
+                        ". Или " + kDistributionWine};
+        case Verdict::NoComLink:
+            return {
+                "Шнур " + f.chip + " подключён (" + f.node +
+                    "), но ни один COM-порт Wine не ведёт к нему.",
+                "Wine назначает шнурам COM-порты только при своём запуске. Закройте "
+                "конфигуратор и другие программы Wine, выполните в терминале «wineserver -k» и "
+                "снова запустите Taktor.exe. Если порт не появится, закрепите его за шнуром: «" +
+                    f.linkCommand + "», затем снова «wineserver -k» — и повторите запись."};
+        case Verdict::NoKernelDriver:
+            if (!f.kernelDriver.empty()) {
+                return {
+                    "Шнур " + f.chip +
+                        " подключён, но Linux не создал для него терминал: "
+                        "устройство занял драйвер " +
+                        f.kernelDriver + " — обычно так его забирает программа brltty.",
+                    "Удалите программу для дисплеев Брайля brltty, если она не нужна: «sudo apt "
+                    "remove brltty» (в Fedora — «sudo dnf remove brltty»), затем выньте шнур и "
+                    "вставьте его снова."};
+            }
+            return {
+                "Шнур " + f.chip +
+                    " подключён, но Linux не создал для него терминал: в ядре "
+                    "нет драйвера " +
+                    KernelModule(f.cable) + " или он не загружен.",
+                "Выполните в терминале «sudo modprobe " + KernelModule(f.cable) +
+                    "», затем выньте шнур и вставьте его снова. Если modprobe ответит, что "
+                    "модуль не найден, установите полный набор модулей ядра дистрибутива (в "
+                    "Debian — пакет linux-image-amd64, в Ubuntu — linux-modules-extra для своего "
+                    "ядра, в Fedora — kernel-modules) и перезагрузите компьютер."};
+        case Verdict::CableNotWorking:
+            return {"Шнур " + f.chip + " подключён, но не работает: " + TroubleWords(f) + ".",
+                    StepForDriver(f, d.machine.windows7)};
+        case Verdict::WrongAdapter:
+            return {"Подключён не шнур контроллера, а другой переходник: " + f.chip + " (USB " +
+                        Hex4(f.usb.vendor) + ":" + Hex4(f.usb.product) +
+                        "). Конфигуратор работает только со шнурами на чипах Prolific PL2303 и "
+                        "CH340.",
+                    "Выньте этот переходник и вставьте вместо него шнур контроллера на чипе "
+                    "Prolific PL2303 или CH340."};
+        case Verdict::UnidentifiedUsb:
+            return {
+                "Подключено USB-устройство, которое Windows не смогла опознать (код 43): "
+                "скорее всего, плохой контакт или неисправный шнур.",
+                kReplugElsewhere};
+        case Verdict::OnlyRemembered:
+            return {
+                "Шнур " + f.chip + " сейчас не подключён; " +
+                    (f.lastSeen ? "последний раз он был подключён " + FormatLocalTime(*f.lastSeen)
+                                : std::string("дата последнего подключения неизвестна")) +
+                    ".",
+                "Вставьте шнур в разъём USB, подождите 10 секунд, пока Windows его настроит, и "
+                "повторите запись."};
+        case Verdict::LinuxUnread:
+            return {
+                "Kanalyst не смог прочитать, какие USB-устройства видит Linux, поэтому не "
+                "знает, подключён ли шнур.",
+                "Распакуйте архив в папку drive_c этого Wine (например, в ~/.wine/drive_c) и "
+                "запускайте конфигуратор оттуда: «wine 'C:\\Taktor\\Taktor.exe'». Видит ли Linux "
+                "шнур, покажет команда «ls -l /dev/ttyUSB*»."};
+        case Verdict::NothingFound:
+            return {d.shown.empty() ? "Компьютер не видит ни шнура контроллера, ни другого "
+                                      "USB-переходника на COM-порт."
+                                    : "Компьютер не видит шнура контроллера; другие переходники, "
+                                      "которые он видит, перечислены ниже, но конфигуратор их не "
+                                      "возьмёт.",
+                    "Вставьте шнур в другой разъём USB прямо на компьютере, без разветвителя, "
+                    "подождите 10 секунд и запустите проверку ещё раз. Если шнур так и не "
+                    "появится, он неисправен или это не шнур контроллера."};
     }
-    return kVerdictWords[std::size(kVerdictWords) - 1].say(diagnosis.verdict, diagnosis);
+    return {};
 }
 
 std::string StepWithExtraCables(const Diagnosis& diagnosis, std::string step) {
@@ -432,20 +454,14 @@ std::string StepWithExtraCables(const Diagnosis& diagnosis, std::string step) {
 }
 
 void DescribeAdapter(std::string& out, std::size_t number, const DeviceRecord& device,
-                     const OpenOutcome& open) {
+                     const OpenOutcome& open, bool underWine) {
     const std::string indent = "   ";
-    out += std::to_string(number) + ". " + AdapterName(device);
     const std::string family = LikelyFamily(device);
-    if (!family.empty()) {
-        out += ", " + family;
-    }
-    out += '\n';
+    out += std::to_string(number) + ". " + AdapterName(device) +
+           (family.empty() ? "" : ", " + family) + '\n';
     if (device.usb) {
-        out += indent + "USB " + Hex4(device.usb->vendor) + ":" + Hex4(device.usb->product);
-        if (device.revision) {
-            out += ", ревизия " + Hex4(*device.revision);
-        }
-        out += '\n';
+        out += indent + "USB " + Hex4(device.usb->vendor) + ":" + Hex4(device.usb->product) +
+               (device.revision ? ", ревизия " + Hex4(*device.revision) : "") + '\n';
     }
     const std::string description = OneLineText(device.description);
     const std::string friendly = OneLineText(device.friendlyName);
@@ -469,23 +485,22 @@ void DescribeAdapter(std::string& out, std::size_t number, const DeviceRecord& d
                      : std::string("дата последнего подключения неизвестна")) +
                '\n';
     } else if (connected == true) {
-        out += indent + "Подключён сейчас";
-        if (device.lastArrival) {
-            out += ", с " + FormatLocalTime(*device.lastArrival);
-        }
-        out += '\n';
+        out += indent + "Подключён сейчас" +
+               (device.lastArrival ? ", с " + FormatLocalTime(*device.lastArrival) : "") + '\n';
     } else {
         out += indent + "Подключён ли сейчас, неизвестно\n";
     }
     if (device.terminal) {
-        out += indent + "Терминал Linux: " +
-               (device.terminal->node.empty() ? std::string("нет") : device.terminal->node) + '\n';
+        const LinuxTerminal& terminal = *device.terminal;
+        out += indent +
+               "Терминал Linux: " + (terminal.node.empty() ? std::string("нет") : terminal.node) +
+               (terminal.visible ? "" : " — этот Wine его не видит") + '\n';
     }
     out += indent + "Драйвер: " + DriverWords(device) + '\n';
     out += indent + "COM-порт: ";
     if (HasPort(device)) {
-        out += OneLineText(device.port) + " — " + OpenWords(device, open);
-    } else if (device.terminal && !device.terminal->node.empty()) {
+        out += OneLineText(device.port) + " — " + OpenWords(device, open, underWine);
+    } else if (device.terminal && !device.terminal->node.empty() && device.terminal->visible) {
         out += "нет — ни один COM-порт Wine не ведёт к " + device.terminal->node +
                "; добавить его: «" + device.terminal->linkCommand + "»";
     } else {
@@ -496,10 +511,14 @@ void DescribeAdapter(std::string& out, std::size_t number, const DeviceRecord& d
 
 }  // namespace
 
-Diagnosis Diagnose(const std::vector<DeviceRecord>& devices, const OpenPort& open) {
+Diagnosis Diagnose(const std::vector<DeviceRecord>& devices, const MachineFacts& machine,
+                   const OpenPort& open) {
     Diagnosis diagnosis;
+    diagnosis.machine = machine;
     diagnosis.list = FormatPortList(ListedPorts(devices));
-    diagnosis.takenPort = taktor::Utf8FromText(taktor::ScanPortList(diagnosis.list));
+    if (machine.refusingFolder.empty()) {
+        diagnosis.takenPort = taktor::Utf8FromText(taktor::ScanPortList(diagnosis.list));
+    }
 
     std::vector<std::size_t> remembered;
     for (std::size_t k = 0; k < devices.size(); ++k) {
@@ -517,27 +536,21 @@ Diagnosis Diagnose(const std::vector<DeviceRecord>& devices, const OpenPort& ope
         remembered.resize(kRememberedShown);
     }
 
-    // The first connected device of each kind, a cable with a problem code before one without.
+    // The first connected device of each kind, a cable with a problem code before one without;
+    // none that is built in.
     std::optional<std::size_t> cable, brokenCable, foreign, unidentified, rememberedCable;
     for (const std::size_t k : diagnosis.shown) {
+        const AdapterKind kind =
+            devices[k].removable == false ? AdapterKind::None : KindOfAdapter(devices[k]);
         const std::optional<std::uint32_t> problem = ProblemCode(devices[k]);
-        switch (KindOfAdapter(devices[k])) {
-            case AdapterKind::Cable:
-                ++diagnosis.connectedCables;
-                cable = cable ? cable : k;
-                if (problem && *problem != 0 && !brokenCable) {
-                    brokenCable = k;
-                }
-                break;
-            case AdapterKind::Foreign:
-                foreign = foreign ? foreign : k;
-                break;
-            case AdapterKind::Unidentified:
-                unidentified = unidentified ? unidentified : k;
-                break;
-            case AdapterKind::None:
-                break;
-        }
+        const auto first = [k](std::optional<std::size_t>& found, bool is) {
+            found = found || !is ? found : k;
+        };
+        diagnosis.connectedCables += kind == AdapterKind::Cable ? 1 : 0;
+        first(cable, kind == AdapterKind::Cable);
+        first(brokenCable, kind == AdapterKind::Cable && problem && *problem != 0);
+        first(foreign, kind == AdapterKind::Foreign);
+        first(unidentified, kind == AdapterKind::Unidentified);
     }
     for (const std::size_t k : remembered) {
         if (KindOfAdapter(devices[k]) == AdapterKind::Cable && !rememberedCable) {
@@ -546,35 +559,40 @@ Diagnosis Diagnose(const std::vector<DeviceRecord>& devices, const OpenPort& ope
     }
     diagnosis.shown.insert(diagnosis.shown.end(), remembered.begin(), remembered.end());
 
-    Verdict& verdict = diagnosis.verdict;
-    if (!diagnosis.takenPort.empty()) {
+    Finding& finding = diagnosis.finding;
+    if (!machine.refusingFolder.empty()) {
+        finding.verdict = Verdict::FolderRefuses;
+    } else if (!diagnosis.takenPort.empty()) {
         const std::optional<std::size_t> taken = TakenDevice(devices, diagnosis.takenPort);
-        verdict.kind = VerdictKind::PickedUnchecked;
+        finding.verdict = Verdict::PickedUnchecked;
         if (taken) {
-            verdict = VerdictForTaken(devices, *taken, open);
+            finding = FindingForTaken(devices, *taken, machine, open);
         }
     } else if (cable) {
         const std::size_t k = brokenCable ? *brokenCable : *cable;
         const std::optional<LinuxTerminal>& terminal = devices[k].terminal;
-        verdict = About(!terminal                ? VerdictKind::CableNotWorking
-                        : terminal->node.empty() ? VerdictKind::NoKernelDriver
-                                                 : VerdictKind::NoComLink,
+        finding = About(!terminal                ? Verdict::CableNotWorking
+                        : terminal->node.empty() ? Verdict::NoKernelDriver
+                        : !terminal->visible     ? Verdict::NoDeviceNode
+                                                 : Verdict::NoComLink,
                         devices, k);
-        verdict.trouble = !DriverWorksOrUnread(verdict.driver) ? Trouble::Driver
+        finding.trouble = !DriverWorksOrUnread(finding.driver) ? Trouble::Driver
                           : HasPort(devices[k])                ? Trouble::Unlisted
                                                                : Trouble::NoPort;
     } else if (foreign) {
-        verdict = About(VerdictKind::WrongAdapter, devices, *foreign);
+        finding = About(Verdict::WrongAdapter, devices, *foreign);
     } else if (unidentified) {
-        verdict = About(VerdictKind::UnidentifiedUsb, devices, *unidentified);
+        finding = About(Verdict::UnidentifiedUsb, devices, *unidentified);
     } else if (rememberedCable) {
-        verdict = About(VerdictKind::OnlyRemembered, devices, *rememberedCable);
+        finding = About(Verdict::OnlyRemembered, devices, *rememberedCable);
+    } else if (machine.underWine && !machine.linuxRead) {
+        finding.verdict = Verdict::LinuxUnread;
     }
     return diagnosis;
 }
 
 std::string ReportSummary(const Diagnosis& diagnosis) {
-    const Lines lines = Say(diagnosis);
+    const Lines lines = Say(diagnosis.finding, diagnosis);
     return "ИТОГ: " + lines.summary +
            "\nЧТО СДЕЛАТЬ: " + StepWithExtraCables(diagnosis, lines.step) + "\n";
 }
@@ -588,6 +606,11 @@ std::string FormatReport(const std::vector<DeviceRecord>& devices, const Diagnos
             "Внимание: Windows слишком долго выдавала список устройств, и проверка его не "
             "дождалась; сведения могут быть неполными.\n";
     }
+    if (diagnosis.machine.linksInferred) {
+        out +=
+            "Внимание: Wine не сообщил, куда ведут его COM-порты; они выведены из устройств /dev "
+            "в том порядке, в каком их назначает Wine, и могут не совпасть с настоящими.\n";
+    }
     out += '\n';
     out += ReportSummary(diagnosis);
     out += "\nПЕРЕХОДНИКИ USB — COM-ПОРТ\n";
@@ -597,7 +620,8 @@ std::string FormatReport(const std::vector<DeviceRecord>& devices, const Diagnos
     for (std::size_t n = 0; n < diagnosis.shown.size(); ++n) {
         const std::size_t k = diagnosis.shown[n];
         DescribeAdapter(out, n + 1, devices[k],
-                        diagnosis.verdict.device == k ? diagnosis.verdict.open : OpenOutcome{});
+                        diagnosis.finding.device == k ? diagnosis.finding.open : OpenOutcome{},
+                        diagnosis.machine.underWine);
     }
     if (diagnosis.rememberedLeftOut > 0) {
         out += "Не показаны более старые переходники, которые сейчас не подключены: " +

@@ -37,20 +37,39 @@ struct OpenOutcome {
 // Opens a port ("COM5") once and closes it again.
 using OpenPort = std::function<OpenOutcome(const std::string& port)>;
 
-enum class VerdictKind {
+// What the report knows of the machine besides its devices.
+struct MachineFacts {
+    bool underWine = false;
+    bool windows7 = false;       // which cannot check a driver signed with SHA-2 only by itself
+    std::string refusingFolder;  // the tool's folder, when it refuses a new file there
+    // Under Wine: whether the Linux side could be read at all, whether the COM ports' links were
+    // inferred rather than read, whether the user is in group dialout, and the application id
+    // of the Flatpak that Wine runs in.
+    bool linuxRead = true;
+    bool linksInferred = false;
+    bool inDialout = false;
+    std::string flatpakId;
+};
+
+enum class Verdict {
+    // No list can be written: the tool's folder refuses new files.
+    FolderRefuses,
     // The configurator will take a port; the verdict follows its device.
     Works,            // the port opens and is free
     Busy,             // another program holds it
     PickedBroken,     // its driver reports a problem, or the port does not open
     PickedUnchecked,  // not a USB port, so not opened
     NoPermission,     // under Wine: Linux does not let the user open the port's terminal
+    Confined,         // under Wine: the same, though the user is in dialout: a confined Wine
     // The configurator will take nothing; the first that applies.
     CableNotWorking,  // a known cable is connected, but without a working driver or port
+    NoDeviceNode,     // under Wine: Linux has the cable's terminal, but this Wine sees no node
     NoComLink,        // under Wine: a known cable has a Linux terminal, but no COM port leads there
     NoKernelDriver,   // under Wine: a known cable is connected, but Linux made no terminal for it
-    WrongAdapter,     // a USB-serial adapter of another type is connected
+    WrongAdapter,     // a removable USB-serial adapter of another known type is connected
     UnidentifiedUsb,  // a USB device Windows could not identify
     OnlyRemembered,   // a known cable was connected before, but is not now
+    LinuxUnread,      // under Wine: the Linux side could not be read at all
     NothingFound,
 };
 
@@ -63,9 +82,9 @@ enum class Trouble {
     NoPort,    // it has no COM port
 };
 
-// A verdict with the facts its words need, decided once by Diagnose.
-struct Verdict {
-    VerdictKind kind = VerdictKind::NothingFound;
+// The verdict with the facts its words need, decided once by Diagnose.
+struct Finding {
+    Verdict verdict = Verdict::NothingFound;
     std::optional<std::size_t> device;  // index of the device it speaks of
     std::string chip;                   // "CH340", "Prolific PL2303GT"
     std::string port;                   // the device's COM port; for PickedUnchecked the taken one
@@ -82,7 +101,8 @@ struct Verdict {
 };
 
 struct Diagnosis {
-    Verdict verdict;
+    Finding finding;
+    MachineFacts machine;
     int connectedCables = 0;            // known cables connected (or not known to be absent)
     std::string list;                   // listport.txt as the tool writes it
     std::string takenPort;              // the configurator's scan of that list; empty: none
@@ -91,11 +111,13 @@ struct Diagnosis {
 };
 
 // The list is made by the code that writes listport.txt and read by the configurator's own
-// scan, so that "КОНФИГУРАТОР ВОЗЬМЁТ" matches what it will do. Only the port the configurator
+// scan, so that "КОНФИГУРАТОР ВОЗЬМЁТ" matches what it will do; nothing when the tool's folder
+// refuses the list. Only the port the configurator
 // would take is opened, and only when it sits on USB: most USB-serial drivers raise DTR and RTS
 // on open and drop them on close, which resets a board with DTR auto-reset (a 3D printer, a CNC
 // machine, another controller) in the middle of its work.
-Diagnosis Diagnose(const std::vector<DeviceRecord>& devices, const OpenPort& open);
+Diagnosis Diagnose(const std::vector<DeviceRecord>& devices, const MachineFacts& machine,
+                   const OpenPort& open);
 
 struct ReportContext {
     LocalTime madeAt;

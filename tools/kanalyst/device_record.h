@@ -39,6 +39,7 @@ bool operator<(const LocalTime& a, const LocalTime& b);
 struct LinuxTerminal {
     std::string node;         // "/dev/ttyUSB0"; empty: the kernel made no terminal for the device
     std::string linkCommand;  // for a terminal that no COM port leads to: the command adding one
+    bool visible = true;      // false: sysfs has the terminal, but this Wine sees no such node
 };
 
 struct DeviceRecord {
@@ -125,13 +126,16 @@ std::string ProblemWords(std::uint32_t code);
 enum class AdapterKind {
     None,          // not a USB-serial adapter
     Cable,         // one of the two cables the configurator knows
-    Foreign,       // a USB-serial adapter of another type
+    Foreign,       // a USB-serial adapter of another known type
+    Unknown,       // a COM port on a removable USB device of no known type
     Unidentified,  // a USB device Windows could not identify (code 43, no ids of its own)
 };
 
 // Classified by ids, setup class, problem code and whether it can be unplugged, never by
-// description: a COM port on an unknown USB device counts as an adapter only when it is
-// removable, so that a GPS receiver or modem built into the laptop is never blamed.
+// description: a COM port on an unknown USB device counts only when it is removable, so that a
+// GPS receiver or modem built into the laptop is not even described. Whether a known chip may be
+// blamed is the diagnosis's to say: one that Windows reports as not removable (the firmware's
+// word for a DB-9 port or a port replicator built in) never is.
 AdapterKind KindOfAdapter(const DeviceRecord& device);
 
 // What the device is: the chip by its USB ids ("CH340", "Prolific PL2303GT", "FTDI FT232R"),
