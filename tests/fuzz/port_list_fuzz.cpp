@@ -46,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         record.description = input.ConsumeRandomLengthString(200);
         record.port = input.ConsumeRandomLengthString(40);
+        record.removable = input.ConsumeBool();
     }
 
     // Each record's line: the first "(" opens the sanitised port name, which ends the line.

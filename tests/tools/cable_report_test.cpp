@@ -28,24 +28,20 @@ DeviceRecord UsbPort(const std::string& instanceId, UsbId usb, std::uint16_t rev
     device.setupClass = "Ports";
     device.service = service;
     device.port = port;
+    device.removable = true;
     device.problemProperty = 0;
     device.presentProperty = true;
-    device.open = PortOpen::Free;
     return device;
 }
 
-DeviceRecord Ch340(const std::string& port, PortOpen open = PortOpen::Free) {
-    DeviceRecord device = UsbPort("USB\\VID_1A86&PID_7523\\5&2B3C7D0&0&" + port, {0x1a86, 0x7523},
-                                  0x0264, "USB-SERIAL CH340", "CH341SER_A64", port);
-    device.open = open;
-    return device;
+DeviceRecord Ch340(const std::string& port) {
+    return UsbPort("USB\\VID_1A86&PID_7523\\5&2B3C7D0&0&" + port, {0x1a86, 0x7523}, 0x0264,
+                   "USB-SERIAL CH340", "CH341SER_A64", port);
 }
 
-DeviceRecord Pl2303(const std::string& port, PortOpen open = PortOpen::Free) {
-    DeviceRecord device = UsbPort("USB\\VID_067B&PID_2303\\6&1A2B3C&0&" + port, {0x067b, 0x2303},
-                                  0x0300, "Prolific USB-to-Serial Comm Port", "Ser2pl64", port);
-    device.open = open;
-    return device;
+DeviceRecord Pl2303(const std::string& port) {
+    return UsbPort("USB\\VID_067B&PID_2303\\6&1A2B3C&0&" + port, {0x067b, 0x2303}, 0x0300,
+                   "Prolific USB-to-Serial Comm Port", "Ser2pl64", port);
 }
 
 // A CH340 under "Other devices": no driver, so no class, service or port.
@@ -62,9 +58,8 @@ DeviceRecord Ch340WithoutDriver() {
 
 // A CH340 found on Linux under Wine: its terminal, and the COM port leading to it, if any; with
 // no terminal when driver is given (the driver that took the device instead, "" for none).
-DeviceRecord LinuxCh340(const std::string& port, PortOpen open = PortOpen::Free,
-                        std::optional<std::string> driver = std::nullopt) {
-    DeviceRecord device = Ch340(port, open);
+DeviceRecord LinuxCh340(const std::string& port, std::optional<std::string> driver = std::nullopt) {
+    DeviceRecord device = Ch340(port);
     device.service = driver.value_or("ch341-uart");
     device.terminal =
         LinuxTerminal{driver ? "" : "/dev/ttyUSB0",
@@ -73,7 +68,7 @@ DeviceRecord LinuxCh340(const std::string& port, PortOpen open = PortOpen::Free,
 }
 
 DeviceRecord RefusedPl2303(const std::string& port) {
-    DeviceRecord device = Pl2303(port, PortOpen::Missing);
+    DeviceRecord device = Pl2303(port);
     device.description = "PL2303HXA PHASED OUT SINCE 2012. PLEASE CONTACT YOUR SUPPLIER.";
     device.problemProperty = 10;
     device.driverVersion = "3.9.6.2";
@@ -126,7 +121,6 @@ DeviceRecord Remembered(DeviceRecord device, LocalTime removed) {
     device.lastRemoval = removed;
     --removed.hour;
     device.lastArrival = removed;
-    device.open = PortOpen::NotTried;
     return device;
 }
 
@@ -150,7 +144,7 @@ std::vector<DeviceRecord> RuggedLaptop() {
 // Windows 7: no presence or dates, the problem code from the node status. The cable is in but
 // disabled; another one was plugged in once.
 std::vector<DeviceRecord> Windows7Laptop() {
-    std::vector<DeviceRecord> devices = {Pl2303("COM3", PortOpen::NotTried), Ch340("COM5")};
+    std::vector<DeviceRecord> devices = {Pl2303("COM3"), Ch340("COM5")};
     for (DeviceRecord& device : devices) {
         device.problemProperty.reset();
         device.presentProperty.reset();
@@ -163,7 +157,7 @@ std::vector<DeviceRecord> Windows7Laptop() {
 // Windows 11 with a PL2303HXD that the current Prolific driver refuses: only the friendly name
 // says so, besides code 10.
 std::vector<DeviceRecord> Windows11RefusedHxd() {
-    DeviceRecord hxd = WithProblem(Pl2303("COM4", PortOpen::NotTried), 10);
+    DeviceRecord hxd = WithProblem(Pl2303("COM4"), 10);
     hxd.revision = 0x0400;
     hxd.friendlyName =
         "PLEASE INSTALL CORRESPONDING PL2303 DRIVER TO SUPPORT WINDOWS 11 AND FURTHER OS. (COM4)";
@@ -181,7 +175,18 @@ std::vector<DeviceRecord> BluetoothLaptop() {
 }
 
 std::vector<DeviceRecord> TwoCables() {
-    return {Ch340("COM5", PortOpen::NotTried), Pl2303("COM7", PortOpen::Busy)};
+    return {Ch340("COM5"), Pl2303("COM7")};
+}
+
+// Diagnose with a test open that gives outcome and notes the port it was asked to open.
+Diagnosis DiagnoseOpening(const std::vector<DeviceRecord>& devices, PortOpen outcome,
+                          std::string* opened = nullptr, const MachineFacts& machine = {}) {
+    return Diagnose(devices, machine, [&](const std::string& port) {
+        if (opened != nullptr) {
+            *opened += port;
+        }
+        return OpenOutcome{outcome, outcome == PortOpen::Failed ? 31u : 0u};
+    });
 }
 
 TEST(DeviceReadings, ResolveThroughTheirFallbacks) {
@@ -289,34 +294,48 @@ TEST(Diagnose, VerdictFollowsTheTakenPortThenThePriorityOrder) {
         const char* subjectPort;  // the port of the device the verdict is about; "" for none
         const char* takenPort;
         int cables;
+        PortOpen open = PortOpen::Free;  // what the test open of the taken port gives
+        MachineFacts machine = {};
     };
     DeviceRecord notUsb = BuiltInPort();
     notUsb.description = "Prolific USB-to-Serial Comm Port";
     notUsb.port = "COM2";
     DeviceRecord hxdStarted = Windows11RefusedHxd()[0];  // code 0: listed, but it will not open
     hxdStarted.problemProperty = 0;
-    hxdStarted.open = PortOpen::Failed;
+    DeviceRecord builtInFtdi = Ft232rPort("COM3");  // behind the laptop's DB-9 port
+    builtInFtdi.removable = false;
+    MachineFacts unread;
+    unread.underWine = true;
+    unread.linuxRead = false;
     const Row rows[] = {
         {"rugged laptop, cable unplugged", RuggedLaptop(), Verdict::OnlyRemembered, "COM5", "", 0},
         {"Windows 7, cable disabled", Windows7Laptop(), Verdict::CableNotWorking, "COM3", "", 1},
         {"Windows 11, HXD refused", Windows11RefusedHxd(), Verdict::CableNotWorking, "COM4", "", 1},
-        {"refused HXD left started", {hxdStarted}, Verdict::PickedBroken, "COM4", "COM4", 1},
+        {"refused HXD left started",
+         {hxdStarted},
+         Verdict::PickedBroken,
+         "COM4",
+         "COM4",
+         1,
+         PortOpen::Failed},
         {"Bluetooth ports beside the cable", BluetoothLaptop(), Verdict::Works, "COM5", "COM5", 1},
-        {"two cables", TwoCables(), Verdict::Busy, "COM7", "COM7", 2},
+        {"two cables", TwoCables(), Verdict::Busy, "COM7", "COM7", 2, PortOpen::Busy},
         {"works", {BuiltInPort(), Ch340("COM5")}, Verdict::Works, "COM5", "COM5", 1},
-        {"busy", {Pl2303("COM3", PortOpen::Busy)}, Verdict::Busy, "COM3", "COM3", 1},
+        {"busy", {Pl2303("COM3")}, Verdict::Busy, "COM3", "COM3", 1, PortOpen::Busy},
         {"taken cable broken, the other works",
-         {Pl2303("COM3"), Ch340("COM9", PortOpen::Missing)},
+         {Pl2303("COM3"), Ch340("COM9")},
          Verdict::PickedBroken,
          "COM9",
          "COM9",
-         2},
+         2,
+         PortOpen::Missing},
         {"taken port hangs",
-         {Ch340("COM5", PortOpen::NoAnswer)},
+         {Ch340("COM5")},
          Verdict::PickedBroken,
          "COM5",
          "COM5",
-         1},
+         1,
+         PortOpen::NoAnswer},
         {"two cables, the refused one left out",
          {Ch340("COM5"), RefusedPl2303("COM7")},
          Verdict::Works,
@@ -363,31 +382,27 @@ TEST(Diagnose, VerdictFollowsTheTakenPortThenThePriorityOrder) {
          0},
         {"nothing at all", {BuiltInPort()}, Verdict::NothingFound, "", "", 0},
         {"Wine: the terminal refuses the user",
-         {LinuxCh340("COM33", PortOpen::Busy)},
+         {LinuxCh340("COM33")},
          Verdict::NoPermission,
          "COM33",
          "COM33",
-         1},
+         1,
+         PortOpen::Busy},
         {"Wine: no port leads to the terminal", {LinuxCh340("")}, Verdict::NoComLink, "", "", 1},
-        {"Wine: no terminal",
-         {LinuxCh340("", PortOpen::NotTried, "")},
-         Verdict::NoKernelDriver,
-         "",
-         "",
-         1},
+        {"Wine: no terminal", {LinuxCh340("", "")}, Verdict::NoKernelDriver, "", "", 1},
+        {"a built-in chip alone", {builtInFtdi}, Verdict::NothingFound, "", "", 0},
+        {"Wine: Linux unread", {}, Verdict::LinuxUnread, "", "", 0, PortOpen::Free, unread},
     };
     for (const Row& row : rows) {
-        const Diagnosis diagnosis = Diagnose(row.devices);
-        EXPECT_EQ(diagnosis.verdict, row.verdict) << row.name;
-        EXPECT_EQ(diagnosis.subject ? row.devices[*diagnosis.subject].port : "", row.subjectPort)
-            << row.name;
+        std::string opened;
+        const Diagnosis diagnosis = DiagnoseOpening(row.devices, row.open, &opened, row.machine);
+        EXPECT_EQ(diagnosis.finding.verdict, row.verdict) << row.name;
+        const std::optional<std::size_t> subject = diagnosis.finding.device;
+        EXPECT_EQ(subject ? row.devices[*subject].port : "", row.subjectPort) << row.name;
         EXPECT_EQ(diagnosis.takenPort, row.takenPort) << row.name;
         EXPECT_EQ(diagnosis.connectedCables, row.cables) << row.name;
         // Only the port the configurator takes is opened, and only when it sits on USB.
-        const std::optional<std::size_t> opened = PortToTestOpen(row.devices);
-        EXPECT_EQ(opened ? row.devices[*opened].port : "",
-                  row.verdict == Verdict::PickedUnchecked ? "" : row.takenPort)
-            << row.name;
+        EXPECT_EQ(opened, row.verdict == Verdict::PickedUnchecked ? "" : row.takenPort) << row.name;
     }
 }
 
@@ -398,7 +413,7 @@ TEST(Diagnose, ShowsEachAdapterOnceAndAtMostFiveRemembered) {
         removed.minute += k;
         devices.push_back(Remembered(Ch340("COM" + std::to_string(10 + k)), removed));
     }
-    const Diagnosis diagnosis = Diagnose(devices);
+    const Diagnosis diagnosis = DiagnoseOpening(devices, PortOpen::Free);
     std::vector<std::string> ports;
     for (const std::size_t k : diagnosis.shown) {
         ports.push_back(devices[k].port);
@@ -408,92 +423,67 @@ TEST(Diagnose, ShowsEachAdapterOnceAndAtMostFiveRemembered) {
     EXPECT_EQ(diagnosis.rememberedLeftOut, 2u);
 }
 
-TEST(CableReport, WholeTextForACableWithoutDriver) {
-    DeviceRecord remembered = Remembered(Pl2303("COM3"), kMarch2At1640);
-    remembered.driverVersion = "3.3.2.102";
-    remembered.lastArrival.reset();  // as on Windows 7
-    remembered.lastRemoval.reset();
-    const std::vector<DeviceRecord> devices = {BuiltInPort(), Ch340WithoutDriver(), remembered};
-    const std::string text = FormatReport(devices, Diagnose(devices), {kMarch14At1022, true});
-    EXPECT_EQ(text, R"(ОТЧЁТ О ШНУРЕ КОНТРОЛЛЕРА
-Составлен 14.03.2025 10:22.
-
-ИТОГ: Шнур CH340 подключён, но не работает: драйверы для устройства не установлены (код 28).
-ЧТО СДЕЛАТЬ: Установите драйвер CH340/CH341 (CH341SER) с сайта производителя чипа, компании WCH, затем выньте шнур и вставьте его снова.
-
-ПЕРЕХОДНИКИ USB — COM-ПОРТ
-1. CH340
-   USB 1A86:7523, ревизия 0264
-   Название в Диспетчере устройств: «USB Serial»
-   Подключён сейчас
-   Драйвер: драйверы для устройства не установлены (код 28)
-   COM-порт: нет
-2. Prolific PL2303, вероятно PL2303HXA или PL2303XA (сняты с производства) либо PL2303TA
-   USB 067B:2303, ревизия 0300
-   Название в Диспетчере устройств: «Prolific USB-to-Serial Comm Port»
-   Сейчас не подключён; дата последнего подключения неизвестна
-   Драйвер: установлен; служба Ser2pl64, версия 3.3.2.102
-   COM-порт: COM3 — не проверялся: устройство не подключено
-
-КОНФИГУРАТОР ВОЗЬМЁТ: ничего; он сообщит «Система не обнаружила соединительный шнур».
-Список портов, который Kanalyst запишет для конфигуратора в listport.txt:
-   COMMUNICATIONS PORT (COM1)
-)");
-}
-
-TEST(CableReport, TellsLinuxFaultsWithTheirCommands) {
-    const std::pair<DeviceRecord, const char*> rows[] = {
-        {LinuxCh340("COM33", PortOpen::Busy), "«sudo usermod -aG dialout $USER»"},
-        {LinuxCh340(""), "«ln -s /dev/ttyUSB0 ~/.wine/dosdevices/com33»"},
-        {LinuxCh340("", PortOpen::NotTried, ""), "«sudo modprobe ch341»"},
-        {LinuxCh340("", PortOpen::NotTried, "usbfs"), "«sudo apt remove brltty»"},
+// Each verdict's two lines name the facts it carries: the chip and port, the code, the command.
+TEST(CableReport, VerdictLinesCarryTheirFacts) {
+    struct Row {
+        std::vector<DeviceRecord> devices;
+        PortOpen open;
+        std::vector<const char*> words;  // each in the ИТОГ or ЧТО СДЕЛАТЬ line
+        MachineFacts machine = {};
     };
-    for (const auto& [device, command] : rows) {
-        const std::string summary = ReportSummary({device}, Diagnose({device}));
-        EXPECT_NE(summary.find(command), std::string::npos) << summary;
+    MachineFacts windows7;
+    windows7.windows7 = true;
+    const Row rows[] = {
+        {TwoCables(), PortOpen::Busy, {"Prolific PL2303 на COM7", "(2)", "возьмёт COM7"}},
+        {{Ch340("COM9")}, PortOpen::Failed, {"CH340 на COM9", "(ошибка 31)"}},
+        {Windows11RefusedHxd(), PortOpen::Free, {"(код 10)", "3.3.2.102"}},
+        {{Remembered(Ch340("COM5"), kMarch2At1640)}, PortOpen::Free, {"02.03.2025 16:40"}},
+        {{LinuxCh340("COM33")},
+         PortOpen::Busy,
+         {"/dev/ttyUSB0", "«sudo usermod -aG dialout $USER»"}},
+        {{LinuxCh340("")}, PortOpen::Free, {"«ln -s /dev/ttyUSB0 ~/.wine/dosdevices/com33»"}},
+        {{LinuxCh340("", "")}, PortOpen::Free, {"«sudo modprobe ch341»"}},
+        {{LinuxCh340("", "usbfs")}, PortOpen::Free, {"usbfs", "«sudo apt remove brltty»"}},
+        {{Ch340("COM5")}, PortOpen::Free, {"CH340 на COM5 работает: порт открывается и свободен."}},
+        {{Ch340("COM5")}, PortOpen::Busy, {"ЧТО СДЕЛАТЬ: Выньте шнур и вставьте его снова"}},
+        {{LinuxCh340("COM33")}, PortOpen::Failed, {"«wineserver -k»", "«sudo dmesg"}},
+        {{WithProblem(Pl2303("COM3"), 52)}, PortOpen::Free, {"KB4474419", "KB3033929"}, windows7},
+    };
+    for (const Row& row : rows) {
+        const std::string summary =
+            ReportSummary(DiagnoseOpening(row.devices, row.open, nullptr, row.machine));
+        EXPECT_EQ(summary.rfind("ИТОГ: ", 0), 0u) << summary;
+        EXPECT_NE(summary.find("\nЧТО СДЕЛАТЬ: "), std::string::npos) << summary;
+        for (const char* word : row.words) {
+            EXPECT_NE(summary.find(word), std::string::npos) << word << " in " << summary;
+        }
     }
 }
 
-TEST(CableReport, WholeFileForTwoCablesOneBusyAfterACutEnumeration) {
+// The whole report: the verdict first, each adapter once with the taken port's test open, and
+// the list the configurator will read, as a file every Notepad shows right.
+TEST(CableReport, WholeFileHoldsVerdictAdaptersAndList) {
     DeviceRecord refused = RefusedPl2303("COM7");
     refused.lastArrival = kMarch14At0905;
-    const std::vector<DeviceRecord> devices = {refused, Ch340("COM5", PortOpen::Busy)};
-    const std::string bytes =
-        ReportFileBytes(FormatReport(devices, Diagnose(devices), {kMarch14At1022, false}));
-    EXPECT_EQ(bytes,
-              "\xEF\xBB\xBF"
-              "ОТЧЁТ О ШНУРЕ КОНТРОЛЛЕРА\r\n"
-              "Составлен 14.03.2025 10:22.\r\n"
-              "Внимание: Windows слишком долго выдавала список устройств, и проверка его не "
-              "дождалась; сведения могут быть неполными.\r\n"
-              "\r\n"
-              "ИТОГ: Шнур CH340 на COM5 найден, но его порт занят другой программой.\r\n"
-              "ЧТО СДЕЛАТЬ: Подключено несколько шнуров (2): выньте лишние, оставьте только шнур "
-              "контроллера; сейчас конфигуратор возьмёт COM5. Закройте программы, которые могут "
-              "работать с COM5: терминалы, программы для прошивки, другие конфигураторы, вторую "
-              "копию Taktor.exe. Затем повторите запись. Если не поможет, перезагрузите "
-              "компьютер.\r\n"
-              "\r\n"
-              "ПЕРЕХОДНИКИ USB — COM-ПОРТ\r\n"
-              "1. Prolific PL2303, вероятно PL2303HXA или PL2303XA (сняты с производства) либо "
-              "PL2303TA\r\n"
-              "   USB 067B:2303, ревизия 0300\r\n"
-              "   Название в Диспетчере устройств: «PL2303HXA PHASED OUT SINCE 2012. PLEASE "
-              "CONTACT YOUR SUPPLIER.»\r\n"
-              "   Подключён сейчас, с 14.03.2025 09:05\r\n"
-              "   Драйвер: запуск этого устройства невозможен (код 10); драйвер Prolific "
-              "отказывается работать с этим чипом; служба Ser2pl64, версия 3.9.6.2\r\n"
-              "   COM-порт: COM7 — такого порта в системе нет\r\n"
-              "2. CH340\r\n"
-              "   USB 1A86:7523, ревизия 0264\r\n"
-              "   Название в Диспетчере устройств: «USB-SERIAL CH340»\r\n"
-              "   Подключён сейчас\r\n"
-              "   Драйвер: работает; служба CH341SER_A64\r\n"
-              "   COM-порт: COM5 — занят другой программой (доступ запрещён)\r\n"
-              "\r\n"
-              "КОНФИГУРАТОР ВОЗЬМЁТ: COM5\r\n"
-              "Список портов, который Kanalyst запишет для конфигуратора в listport.txt:\r\n"
-              "   USB-SERIAL CH340 (COM5)\r\n");
+    const std::vector<DeviceRecord> devices = {BuiltInPort(), refused, Ch340("COM5")};
+    const Diagnosis diagnosis = DiagnoseOpening(devices, PortOpen::Busy);
+    const std::string text = FormatReport(devices, diagnosis, {kMarch14At1022, false});
+    EXPECT_EQ(text.rfind("ОТЧЁТ О ШНУРЕ КОНТРОЛЛЕРА\nСоставлен 14.03.2025 10:22.\n", 0), 0u)
+        << text;
+    EXPECT_NE(text.find("проверка его не дождалась"), std::string::npos);
+    EXPECT_NE(text.find("\n\n" + ReportSummary(diagnosis) + "\nПЕРЕХОДНИКИ"), std::string::npos);
+    EXPECT_NE(text.find("\n1. Prolific PL2303, вероятно PL2303HXA"), std::string::npos);
+    EXPECT_NE(text.find("Подключён сейчас, с 14.03.2025 09:05\n"), std::string::npos);
+    EXPECT_NE(text.find("COM7 — не открывался: конфигуратор его не возьмёт\n"), std::string::npos);
+    EXPECT_NE(text.find("\n2. CH340\n"), std::string::npos);
+    EXPECT_NE(text.find("COM5 — занят другой программой (доступ запрещён)\n"), std::string::npos);
+    EXPECT_EQ(text.find("\n3. "), std::string::npos);  // the built-in port is no adapter
+    const std::string end =
+        "\nКОНФИГУРАТОР ВОЗЬМЁТ: COM5\nСписок портов, который Kanalyst запишет для конфигуратора "
+        "в listport.txt:\n   COMMUNICATIONS PORT (COM1)\n   USB-SERIAL CH340 (COM5)\n";
+    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), end.size())), end);
+
+    EXPECT_EQ(ReportFileBytes("x\ny\n"), "\xEF\xBB\xBFx\r\ny\r\n");
 }
 
 TEST(ChooseMode, ReportOnlyWhenAskedExactly) {

@@ -1,24 +1,19 @@
-// The Linux kanalyst against a fake sysfs tree laid out as the kernel lays it out: class links
-// into /sys/devices, a "device" link from each terminal, USB ids on the device above.
-#include "tools/kanalyst/posix/list_file_posix.h"
-#include "tools/kanalyst/posix/local_files_posix.h"
-#include "tools/kanalyst/sysfs_ports.h"
-#include "tools/kanalyst/wine_prefix.h"
+// The Linux side, as Kanalyst.exe reads it under Wine, against a fake sysfs tree laid out as the
+// kernel lays it out: class links into /sys/devices, a "device" link from each terminal, USB ids
+// on the device above.
+#include "tools/kanalyst/linux_side.h"
 
 #include <gtest/gtest.h>
 
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
+#include <system_error>
 #include <vector>
-
-extern char** environ;
 
 namespace kanalyst {
 namespace {
@@ -29,36 +24,36 @@ void WriteFile(const fs::path& file, const std::string& text) {
     std::ofstream(file, std::ios::binary) << text;
 }
 
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+// The Unix side through the local file system, as it is under Wine through Wine's paths.
+class LocalFiles : public UnixFiles {
+public:
+    std::vector<std::string> ListDirectory(const std::string& dir) override {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir, ec_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+    std::optional<std::string> ReadLink(const std::string& path) override {
+        const fs::path target = fs::read_symlink(path, ec_);
+        return ec_ ? std::nullopt : std::optional<std::string>(target.string());
+    }
+    std::optional<std::string> ReadSmallFile(const std::string& path) override {
+        std::ifstream in(path, std::ios::binary);
+        std::string text(kSmallFileLimit, '\0');
+        in.read(&text[0], kSmallFileLimit);
+        text.resize(static_cast<std::size_t>(in.gcount()));
+        return in.is_open() ? std::optional<std::string>(text) : std::nullopt;
+    }
+    bool Exists(const std::string& path) override { return fs::exists(path, ec_); }
+    std::string RealDirectory(const std::string& dir) override {
+        const fs::path real = fs::canonical(dir, ec_);
+        return !ec_ && fs::is_directory(real, ec_) ? real.string() : std::string();
+    }
 
-std::set<std::string> FileNames(const fs::path& dir) {
-    std::set<std::string> names;
-    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
-
-// Runs a program with arguments and returns its exit code, or -1.
-int RunProgram(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-        return -1;
-    }
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-        return -1;
-    }
-    return WEXITSTATUS(status);
-}
+private:
+    std::error_code ec_;
+};
 
 class FakeSystem : public ::testing::Test {
 protected:
@@ -68,13 +63,11 @@ protected:
         base_ = pattern;
         fs::create_directories(Sysfs() / "class" / "tty");
         fs::create_directories(Dev());
-        fs::create_directories(Out());
     }
     void TearDown() override { fs::remove_all(base_); }
 
     fs::path Sysfs() const { return base_ / "sys"; }
     fs::path Dev() const { return base_ / "dev"; }
-    fs::path Out() const { return base_ / "out"; }
 
     // A USB device under /sys/devices with the attributes the kernel gives it.
     fs::path AddUsbDevice(const std::string& path, const std::string& vendor,
@@ -125,13 +118,6 @@ protected:
         AddUsbSerial("ttyUSB7", AddUsbDevice(hub + "1-4", "067b", "23a3", "Gone"), false);
     }
 
-    std::string ExpectedTypicalList() const {
-        const std::string dev = Dev().string();
-        return "SERIAL PORT (" + dev + "/ttyACM0)\n" + "PROLIFIC USB-TO-SERIAL COMM PORT (" + dev +
-               "/ttyUSB0)\n" + "USB-SERIAL CH340 (" + dev + "/ttyUSB2)\n" + "FT232R USB UART (" +
-               dev + "/ttyUSB10)\n";
-    }
-
     fs::path base_;
     LocalFiles files_;
 };
@@ -143,7 +129,7 @@ TEST_F(FakeSystem, ScanNeverClimbsAboveTheSysfsRoot) {
     const fs::path orphan = Sysfs() / "devices" / "virtual";
     fs::create_directories(orphan);
     AddTerminal("ttyACM1", orphan);
-    const std::vector<PortRecord> records = ScanSysfsPorts(files_, Sysfs(), Dev());
+    const auto records = ReadLinuxSide(files_, {Sysfs(), Dev(), "", ""}).devices;
     ASSERT_EQ(records.size(), 1u);
     EXPECT_FALSE(records[0].usb.has_value());
 }
@@ -155,23 +141,25 @@ TEST_F(FakeSystem, ScanToleratesBrokenEntries) {
     WriteFile(Dev() / "ttyUSB4", "");
     fs::create_directory_symlink("../../devices/nowhere", Sysfs() / "class" / "tty" / "ttyUSB4");
 
-    const std::vector<PortRecord> records = ScanSysfsPorts(files_, Sysfs(), Dev());
+    const auto records = ReadLinuxSide(files_, {Sysfs(), Dev(), "", ""}).devices;
     ASSERT_EQ(records.size(), 3u);  // listed, but without ids
-    for (const PortRecord& record : records) {
+    for (const DeviceRecord& record : records) {
         EXPECT_FALSE(record.usb.has_value()) << record.port;
     }
-    EXPECT_TRUE(ScanSysfsPorts(files_, base_ / "no-such-sysfs", Dev()).empty());
+    EXPECT_FALSE(ReadLinuxSide(files_, {base_ / "no-such-sysfs", Dev(), "", ""}).read);
 }
 
 // Kanalyst.exe under Wine reads the prefix's COM links and sysfs through this code.
 TEST_F(FakeSystem, WinePortsAreTheLinksThatLeadToTerminalsInDev) {
     AddTypicalPorts();
     const fs::path usb = Sysfs() / "devices/pci0000:00/0000:00:14.0/usb1";
-    fs::create_directory_symlink("../../../bus/usb-serial/drivers/ch341-uart",
+    fs::create_directories(Sysfs() / "bus/usb-serial/drivers/ch341-uart");
+    fs::create_directories(Sysfs() / "bus/usb/drivers/usbfs");
+    fs::create_directory_symlink("../../../../../../../bus/usb-serial/drivers/ch341-uart",
                                  usb / "1-2/1-2:1.0/ttyUSB2/driver");
     fs::create_directories(AddUsbDevice("pci0000:00/0000:00:14.0/usb1/1-5", "1a86", "7523", "") /
                            "1-5:1.0");
-    fs::create_directory_symlink("../../../../../bus/usb/drivers/usbfs",
+    fs::create_directory_symlink("../../../../../../bus/usb/drivers/usbfs",
                                  usb / "1-5/1-5:1.0/driver");
     fs::create_directories(Sysfs() / "bus/usb/devices");
     for (const char* name : {"1-1", "1-2", "1-3", "1-4", "1-5"}) {
@@ -181,8 +169,13 @@ TEST_F(FakeSystem, WinePortsAreTheLinksThatLeadToTerminalsInDev) {
     }
     const fs::path dos = base_ / "Wine prefix/dosdevices";
     fs::create_directories(dos);
+    fs::create_directory_symlink("../drive_c", dos / "c:");
     fs::create_directories(Dev() / "serial/by-id");
     fs::create_symlink("../../ttyUSB2", Dev() / "serial/by-id/usb-1a86-port0");
+    // The FTDI adapter has a serial number, and so a name of its own under by-id.
+    WriteFile(usb / "1-3/serial", "A50285BI\n");
+    const std::string ftdiById = "serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    fs::create_symlink("../../ttyUSB10", Dev() / ftdiById);
     fs::create_symlink(Dev() / "serial/by-id/usb-1a86-port0", dos / "com33");
     fs::create_symlink(Dev() / "ttyUSB2", dos / "com40");  // the lower number counts
     fs::create_symlink(Dev() / "ttyUSB0", dos / "com5");   // SetupAPI has COM5 already
@@ -196,11 +189,11 @@ TEST_F(FakeSystem, WinePortsAreTheLinksThatLeadToTerminalsInDev) {
     setupApi.setupClass = "Ports";
     setupApi.port = "COM5";
     std::vector<DeviceRecord> devices = {setupApi};
-    AddUnlistedPorts(devices, ReadWinePrefixDevices(
-                                  files_, {Sysfs(), Dev(), base_ / "Wine prefix", base_.string()}));
+    AddUnlistedPorts(devices,
+                     ReadLinuxSide(files_, {Sysfs(), Dev(), base_ / "Wine prefix", base_}).devices);
     EXPECT_EQ(FormatPortList(ListedPorts(devices)),
               "USB-SERIAL CH340 (COM5)\nUSB-SERIAL CH340 (COM33)\n");
-    std::multiset<std::string> found;  // terminal, driver, the command that would link it
+    std::multiset<std::string> found;  // terminal, driver, the command that would give it a port
     for (const DeviceRecord& device : devices) {
         if (device.terminal) {
             found.insert(device.terminal->node + "|" + device.service + "|" +
@@ -208,47 +201,34 @@ TEST_F(FakeSystem, WinePortsAreTheLinksThatLeadToTerminalsInDev) {
         }
     }
     const std::string dev = Dev().string();
+    const std::string reg =
+        "|WINEPREFIX=~/'Wine prefix' wine reg add 'HKLM\\Software\\Wine\\Ports' "
+        "/v COM41 /d ~/dev/";
     EXPECT_EQ(found, (std::multiset<std::string>{
-                         dev + "/ttyUSB2|ch341-uart|",
-                         dev + "/ttyACM0||ln -s ~/dev/ttyACM0 ~/'Wine prefix/dosdevices/com41'",
-                         dev + "/ttyUSB10||ln -s ~/dev/ttyUSB10 ~/'Wine prefix/dosdevices/com41'",
-                         "||",          // the PL2303 whose terminal has no node
-                         "|usbfs|"}));  // a program took the CH340
+                         dev + "/ttyUSB2|ch341-uart|", dev + "/ttyACM0|" + reg + "ttyACM0 /f",
+                         dev + "/ttyUSB10|" + reg + ftdiById + " /f",
+                         dev + "/ttyUSB7||",  // the PL2303 whose terminal has no node
+                         "|usbfs|"}));        // a program took the CH340
+    // An adapter of a kind the configurator does not name goes by its product string.
+    EXPECT_EQ(
+        std::count_if(devices.begin(), devices.end(),
+                      [](const DeviceRecord& d) { return d.description == "FT232R USB UART"; }),
+        1);
 }
 
-TEST_F(FakeSystem, ToolWritesBesideItsOwnExecutableByDefault) {
+// Without the mount manager's link query, the COM ports are those of the prefix that Wine's
+// mount manager would have made: the terminals' nodes in its order, each kind up to a gap.
+TEST_F(FakeSystem, WithoutLinkQueryWinePortsAreInferredFromTheNodes) {
     AddTypicalPorts();
-    const fs::path tool = Out() / "kanalyst";
-    fs::copy_file(KANALYST_TOOL, tool);
-    WriteFile(Out() / "listport.txt", "an old list without brackets\n");
-    ASSERT_EQ(RunProgram({tool.string(), "--sysfs", Sysfs().string(), "--dev", Dev().string()}), 0);
-    EXPECT_EQ(ReadFile(Out() / "listport.txt"), ExpectedTypicalList());
-    EXPECT_EQ(FileNames(Out()), (std::set<std::string>{"kanalyst", "listport.txt"}));
-    EXPECT_EQ(fs::status(Out() / "listport.txt").permissions() & fs::perms::others_read,
-              fs::perms::others_read);
-}
-
-TEST_F(FakeSystem, ToolWritesAnEmptyListOrFailsCleanly) {
-    WriteFile(Out() / "listport.txt", "PROLIFIC USB-TO-SERIAL COMM PORT (/dev/ttyUSB0)\n");
-    ASSERT_EQ(
-        RunProgram({KANALYST_TOOL, "--sysfs", (base_ / "none").string(), "--out", Out().string()}),
-        0);
-    EXPECT_EQ(ReadFile(Out() / "listport.txt"), "");
-
-    EXPECT_EQ(RunProgram({KANALYST_TOOL, "--sysfs", Sysfs().string(), "--out",
-                          (base_ / "missing").string()}),
-              1);
-    EXPECT_FALSE(fs::exists(base_ / "missing"));
-    EXPECT_EQ(RunProgram({KANALYST_TOOL, "--out"}), 2);
-    EXPECT_EQ(RunProgram({KANALYST_TOOL, "--colour", "red"}), 2);
-}
-
-TEST_F(FakeSystem, FailedWriteLeavesNoTemporaryFile) {
-    // A directory standing where the list should go: the rename fails.
-    fs::create_directory(Out() / "listport.txt");
-    WriteFile(Out() / "listport.txt" / "keep", "");
-    EXPECT_FALSE(WriteListFile(Out().string(), "text\n"));
-    EXPECT_EQ(FileNames(Out()), std::set<std::string>{"listport.txt"});
+    const fs::path dos = base_ / "Wine prefix/dosdevices";
+    fs::create_directories(dos);
+    for (const char* port : {"com1", "com2", "com3"}) {
+        WriteFile(dos / port, "");
+    }
+    const LinuxSide side = ReadLinuxSide(files_, {Sysfs(), Dev(), base_ / "Wine prefix", ""});
+    EXPECT_TRUE(side.linksInferred);
+    EXPECT_EQ(FormatPortList(ListedPorts(side.devices)),
+              "SERIAL PORT (COM3)\nPROLIFIC USB-TO-SERIAL COMM PORT (COM2)\n");  // ttyS0 is COM1
 }
 
 }  // namespace

@@ -146,6 +146,10 @@ TEST(FormatPortList, OneLinePerPortInPortOrder) {
 TEST(FormatPortList, KeepsTheFoundOrderOfEqualNames) {
     EXPECT_EQ(FormatPortList({{"b", std::nullopt, "COM3"}, {"a", std::nullopt, "COM3"}}),
               "B (COM3)\nA (COM3)\n");
+    // A chip built in comes first, so that the configurator takes the removable cable.
+    EXPECT_EQ(FormatPortList(
+                  {{"", UsbId{0x1a86, 0x7523}, "COM3", true}, {"", UsbId{0x067b, 0x2303}, "COM9"}}),
+              "PROLIFIC USB-TO-SERIAL COMM PORT (COM9)\nUSB-SERIAL CH340 (COM3)\n");
 }
 
 TEST(ParseHardwareId, NeedsBothIdsInFullHex) {

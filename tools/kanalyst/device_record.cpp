@@ -1,6 +1,7 @@
 #include "tools/kanalyst/device_record.h"
 
 #include <tuple>
+#include <utility>
 
 namespace kanalyst {
 namespace {
@@ -71,10 +72,6 @@ constexpr const char* kProlificRefusals[] = {
     "NOT SUPPORT WINDOWS",           // "PL2303TA DO NOT SUPPORT WINDOWS 11 OR LATER"
 };
 
-bool StartsWith(const std::string& text, const std::string& start) {
-    return text.compare(0, start.size(), start) == 0;
-}
-
 bool SaysProlificRefuses(const DeviceRecord& device) {
     if (!device.usb || device.usb->vendor != kProlificVendor) {
         return false;
@@ -136,6 +133,14 @@ std::optional<std::uint32_t> ProblemCode(const DeviceRecord& device) {
     return std::nullopt;
 }
 
+std::optional<std::uint32_t> CurrentProblem(const DeviceRecord& device) {
+    const std::optional<std::uint32_t> problem = ProblemCode(device);
+    if (IsConnected(device) == false || !problem || *problem == 0 || *problem == kProblemPhantom) {
+        return std::nullopt;
+    }
+    return problem;
+}
+
 std::optional<bool> IsStarted(const DeviceRecord& device) {
     if (device.node.result != kNodeAnswered || device.node.status == NodeStatus::kNotWritten) {
         return std::nullopt;
@@ -173,25 +178,21 @@ DriverState StateOfDriver(const DeviceRecord& device) {
     if (!problem) {
         return HasNoDriver(device) ? DriverState::NoDriver : DriverState::Unread;
     }
-    switch (*problem) {
-        case 0:
-            return DriverState::Working;
-        case kProblemNotConfigured:
-        case kProblemFailedInstall:
-            return DriverState::NoDriver;
-        case kProblemFailedStart:
-            return DriverState::StartFailed;
-        case kProblemDisabled:
-            return DriverState::Disabled;
-        case kProblemFailedPostStart:
-            return DriverState::DeviceFailed;
-        case kProblemNeedRestart:
-            return DriverState::NeedsRestart;
-        case kProblemUnsignedDriver:
-            return DriverState::Unsigned;
-        default:
-            return DriverState::OtherProblem;
+    const std::pair<std::uint32_t, DriverState> states[] = {
+        {0, DriverState::Working},
+        {kProblemNotConfigured, DriverState::NoDriver},
+        {kProblemFailedInstall, DriverState::NoDriver},
+        {kProblemFailedStart, DriverState::StartFailed},
+        {kProblemDisabled, DriverState::Disabled},
+        {kProblemFailedPostStart, DriverState::DeviceFailed},
+        {kProblemNeedRestart, DriverState::NeedsRestart},
+        {kProblemUnsignedDriver, DriverState::Unsigned}};
+    for (const auto& [code, state] : states) {
+        if (code == *problem) {
+            return state;
+        }
     }
+    return DriverState::OtherProblem;
 }
 
 std::string ProblemWords(std::uint32_t code) {
@@ -212,12 +213,12 @@ AdapterKind KindOfAdapter(const DeviceRecord& device) {
     }
     // A device whose descriptor could not be read gets made-up ids of vendor 0000.
     if (ProblemCode(device) == kProblemFailedPostStart &&
-        StartsWith(UpperCaseAscii(device.instanceId), "USB\\") &&
+        UpperCaseAscii(device.instanceId).rfind("USB\\", 0) == 0 &&
         (!device.usb || device.usb->vendor == 0)) {
         return AdapterKind::Unidentified;
     }
     if (IsPortsClass(device) && device.usb && device.usb->vendor != 0 && device.removable == true) {
-        return AdapterKind::Foreign;
+        return AdapterKind::Unknown;
     }
     return AdapterKind::None;
 }
@@ -264,7 +265,8 @@ std::vector<PortRecord> ListedPorts(const std::vector<DeviceRecord>& devices) {
     std::vector<PortRecord> ports;
     for (const DeviceRecord& device : devices) {
         if (IsListed(device)) {
-            ports.push_back({device.description, device.usb, device.port});
+            ports.push_back(
+                {device.description, device.usb, device.port, device.removable == true});
         }
     }
     return ports;

@@ -24,16 +24,6 @@ struct NodeStatus {
     std::uint32_t problem = kNotWritten;
 };
 
-// The outcome of opening a device's port once, as a program would.
-enum class PortOpen {
-    NotTried,  // not the port the configurator would take, or no port at all
-    Free,      // it opened, so no other program holds it
-    Busy,      // access denied, also after a second try: another program holds it
-    Missing,   // no such port in the system
-    Failed,    // another error; openError has it
-    NoAnswer,  // the open did not return within the time limit
-};
-
 // A local date and time to the minute.
 struct LocalTime {
     int year = 0;
@@ -45,11 +35,11 @@ struct LocalTime {
 
 bool operator<(const LocalTime& a, const LocalTime& b);
 
-// What Linux says of a device that Kanalyst.exe found under Wine on the Unix side (see
-// wine_prefix.h).
+// What Linux says of a device read from its sysfs (see linux_side.h).
 struct LinuxTerminal {
     std::string node;         // "/dev/ttyUSB0"; empty: the kernel made no terminal for the device
     std::string linkCommand;  // for a terminal that no COM port leads to: the command adding one
+    bool visible = true;      // false: sysfs has the terminal, but this Wine sees no such node
 };
 
 struct DeviceRecord {
@@ -74,9 +64,6 @@ struct DeviceRecord {
     std::optional<LocalTime> lastRemoval;
     // The fallback for problem and presence, and the only source of "started".
     NodeStatus node;
-    // The test open of its port.
-    PortOpen open = PortOpen::NotTried;
-    std::uint32_t openError = 0;
     // Set for a device read from Linux: its port is a link in the Wine prefix, its service the
     // kernel driver of its terminal ("ch341-uart") or of its USB interface ("usbfs": a program
     // took the device).
@@ -100,6 +87,10 @@ std::optional<std::uint32_t> ReportedProblem(const DeviceRecord& device);
 // ReportedProblem, else a disabled or failed installation in the config flags, which may be
 // stale: good enough to explain a device, never to hide its port.
 std::optional<std::uint32_t> ProblemCode(const DeviceRecord& device);
+
+// The problem code that stands for the device now: ProblemCode while it is connected (or not
+// known to be absent), unless that is 0 or "not connected" (45).
+std::optional<std::uint32_t> CurrentProblem(const DeviceRecord& device);
 
 // Whether its driver has started the device (DN_STARTED of the node status); nothing when the
 // node status tells nothing.
@@ -135,13 +126,16 @@ std::string ProblemWords(std::uint32_t code);
 enum class AdapterKind {
     None,          // not a USB-serial adapter
     Cable,         // one of the two cables the configurator knows
-    Foreign,       // a USB-serial adapter of another type
+    Foreign,       // a USB-serial adapter of another known type
+    Unknown,       // a COM port on a removable USB device of no known type
     Unidentified,  // a USB device Windows could not identify (code 43, no ids of its own)
 };
 
 // Classified by ids, setup class, problem code and whether it can be unplugged, never by
-// description: a COM port on an unknown USB device counts as an adapter only when it is
-// removable, so that a GPS receiver or modem built into the laptop is never blamed.
+// description: a COM port on an unknown USB device counts only when it is removable, so that a
+// GPS receiver or modem built into the laptop is not even described. Whether a known chip may be
+// blamed is the diagnosis's to say: one that Windows reports as not removable (the firmware's
+// word for a DB-9 port or a port replicator built in) never is.
 AdapterKind KindOfAdapter(const DeviceRecord& device);
 
 // What the device is: the chip by its USB ids ("CH340", "Prolific PL2303GT", "FTDI FT232R"),

@@ -9,19 +9,45 @@
 
 namespace kanalyst {
 namespace {
+constexpr KnownAdapter kKnownAdapters[] = {
+    // Prolific PL2303 in its generations.
+    {0x067b, 0x2303, Cable::Prolific, "Prolific PL2303"},
+    {0x067b, 0x2304, Cable::Prolific, "Prolific PL2303TB"},
+    {0x067b, 0x23a3, Cable::Prolific, "Prolific PL2303GC"},
+    {0x067b, 0x23b3, Cable::Prolific, "Prolific PL2303GB"},
+    {0x067b, 0x23c3, Cable::Prolific, "Prolific PL2303GT"},
+    {0x067b, 0x23d3, Cable::Prolific, "Prolific PL2303GL"},
+    {0x067b, 0x23e3, Cable::Prolific, "Prolific PL2303GE"},
+    {0x067b, 0x23f3, Cable::Prolific, "Prolific PL2303GS"},
+    // WCH CH340/CH341, also under the ids it ships with in other makers' cables.
+    {0x1a86, 0x7523, Cable::Ch340, "CH340"},
+    {0x1a86, 0x7522, Cable::Ch340, "CH340"},
+    {0x1a86, 0x5523, Cable::Ch340, "CH341"},
+    {0x4348, 0x5523, Cable::Ch340, "CH341"},
+    {0x9986, 0x7523, Cable::Ch340, "CH340"},
+    {0x2184, 0x0057, Cable::Ch340, "CH340"},
+    // Converters common in the field that the configurator does not use.
+    {0x0403, 0x6001, Cable::Unknown, "FTDI FT232R"},
+    {0x0403, 0x6010, Cable::Unknown, "FTDI FT2232"},
+    {0x0403, 0x6011, Cable::Unknown, "FTDI FT4232"},
+    {0x0403, 0x6014, Cable::Unknown, "FTDI FT232H"},
+    {0x0403, 0x6015, Cable::Unknown, "FTDI FT230X/FT231X"},
+    {0x10c4, 0xea60, Cable::Unknown, "Silicon Labs CP2102/CP2104"},
+    {0x10c4, 0xea70, Cable::Unknown, "Silicon Labs CP2105"},
+    {0x10c4, 0xea71, Cable::Unknown, "Silicon Labs CP2108"},
+    {0x1a86, 0x55d3, Cable::Unknown, "WCH CH343"},
+    {0x1a86, 0x55d4, Cable::Unknown, "WCH CH9102"},
+    {0x0557, 0x2008, Cable::Unknown, "ATEN UC-232A"},
+};
 
 bool BreaksLine(char16_t c) {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
 }
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 // Splits a port name into the text before its trailing digits and those digits.
 std::pair<std::string, std::string> SplitTrailingNumber(const std::string& name) {
     std::size_t start = name.size();
-    while (start > 0 && IsDigit(name[start - 1])) {
+    while (start > 0 && name[start - 1] >= '0' && name[start - 1] <= '9') {
         --start;
     }
     return {name.substr(0, start), name.substr(start)};
@@ -39,48 +65,36 @@ int CompareNumbers(const std::string& a, const std::string& b) {
     return a.compare(skipA, lengthA, b, skipB, lengthB);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // The value of the four hex digits that follow key in an upper-cased hardware id.
 std::optional<std::uint16_t> HexAfter(const std::string& upperId, const std::string& key) {
     const std::size_t at = upperId.find(key);
     if (at == std::string::npos || upperId.size() - at - key.size() < 4) {
         return std::nullopt;
     }
-    unsigned value = 0;
-    for (std::size_t k = at + key.size(); k < at + key.size() + 4; ++k) {
-        const int digit = HexDigit(upperId[k]);
-        if (digit < 0) {
-            return std::nullopt;
-        }
-        value = value * 16 + static_cast<unsigned>(digit);
-    }
-    return static_cast<std::uint16_t>(value);
+    return ParseHex(upperId.substr(at + key.size(), 4));
 }
 
 }  // namespace
 
-std::string CableDescription(Cable cable) {
-    switch (cable) {
-        case Cable::Prolific:
-            return taktor::Utf8FromText(taktor::kProlificCable);
-        case Cable::Ch340:
-            return taktor::Utf8FromText(taktor::kCh340Cable);
-        case Cable::Unknown:
-            break;
+const KnownAdapter* FindKnownAdapter(const UsbId& id) {
+    for (const KnownAdapter& known : kKnownAdapters) {
+        if (known.vendor == id.vendor && known.product == id.product) {
+            return &known;
+        }
     }
-    return std::string();
+    return nullptr;
+}
+
+Cable RecogniseCable(const UsbId& id) {
+    const KnownAdapter* known = FindKnownAdapter(id);
+    return known != nullptr ? known->cable : Cable::Unknown;
+}
+
+std::string CableDescription(Cable cable) {
+    return cable == Cable::Unknown
+               ? std::string()
+               : taktor::Utf8FromText(cable == Cable::Prolific ? taktor::kProlificCable
+                                                               : taktor::kCh340Cable);
 }
 
 std::string UpperCaseAscii(std::string text) {
@@ -154,7 +168,7 @@ std::string FormatPortList(std::vector<PortRecord> records) {
                                  [](const PortRecord& r) { return SanitiseText(r.port).empty(); }),
                   records.end());
     std::stable_sort(records.begin(), records.end(), [](const PortRecord& a, const PortRecord& b) {
-        return PortNameLess(a.port, b.port);
+        return a.removable != b.removable ? b.removable : PortNameLess(a.port, b.port);
     });
     std::string text;
     for (const PortRecord& record : records) {
@@ -162,6 +176,24 @@ std::string FormatPortList(std::vector<PortRecord> records) {
         text += '\n';
     }
     return text;
+}
+
+std::optional<std::uint16_t> ParseHex(const std::string& text) {
+    if (text.empty() || text.size() > 4) {
+        return std::nullopt;
+    }
+    unsigned value = 0;
+    for (const char c : text) {
+        const char lower = static_cast<char>(c | 0x20);
+        if (c >= '0' && c <= '9') {
+            value = value * 16 + static_cast<unsigned>(c - '0');
+        } else if (lower >= 'a' && lower <= 'f') {
+            value = value * 16 + static_cast<unsigned>(lower - 'a' + 10);
+        } else {
+            return std::nullopt;
+        }
+    }
+    return static_cast<std::uint16_t>(value);
 }
 
 std::optional<UsbId> ParseHardwareId(const std::string& hardwareId) {

@@ -1,5 +1,7 @@
-// The port list that Kanalyst writes into listport.txt: one record per serial port, the cables
-// the configurator looks for, and the text form of the list.
+// The port list that Kanalyst writes into listport.txt: the USB-serial converters it knows by
+// their USB ids (the two cables the configurator works with and the common converters of other
+// types, in one table that the list and the report both read), one record per serial port, and
+// the text form of the list.
 #pragma once
 
 #include <cstdint>
@@ -7,15 +9,36 @@
 #include <string>
 #include <vector>
 
-#include "tools/kanalyst/usb_adapters.h"
-
 namespace kanalyst {
+
+// USB vendor and product id of a device.
+struct UsbId {
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+};
+
+// The two cable adapters the configurator knows; Unknown for every other device.
+enum class Cable { Unknown, Prolific, Ch340 };
+
+struct KnownAdapter {
+    std::uint16_t vendor;
+    std::uint16_t product;
+    Cable cable;       // Unknown: a converter of another type, which the configurator does not use
+    const char* chip;  // "CH340", "Prolific PL2303GT", "FTDI FT232R"
+};
+
+// The table's entry for these ids, or nullptr.
+const KnownAdapter* FindKnownAdapter(const UsbId& id);
+
+// The cable a vendor:product pair belongs to.
+Cable RecogniseCable(const UsbId& id);
 
 // One serial port as the system reports it. Texts are UTF-8.
 struct PortRecord {
     std::string description;   // as the driver or the device gives it; may be empty
     std::optional<UsbId> usb;  // when the port sits on a USB device with known ids
     std::string port;          // COM3 on Windows, /dev/ttyUSB0 on Linux
+    bool removable = false;    // the system says that its device can be unplugged
 };
 
 // The description the configurator searches for (the cables of common/list_file.h, as UTF-8);
@@ -49,9 +72,14 @@ std::string FormatPortLine(const PortRecord& record);
 // COM2 comes before COM10 and /dev/ttyACM0 before /dev/ttyUSB0.
 bool PortNameLess(const std::string& a, const std::string& b);
 
-// The whole file: one line per port in port order, each ending in LF. Records without a port
-// name are left out, since the configurator could do nothing with them.
+// The whole file: one line per port, each ending in LF: first the ports of devices not known to
+// be removable, then those of removable ones, each group in port order. The configurator takes
+// the last cable line, so a chip built into the computer never wins over a cable plugged in.
+// Records without a port name are left out, since the configurator could do nothing with them.
 std::string FormatPortList(std::vector<PortRecord> records);
+
+// One to four hex digits in either case and nothing else, as sysfs writes an id ("067b").
+std::optional<std::uint16_t> ParseHex(const std::string& text);
 
 // Vendor and product id from a Windows hardware id such as "USB\VID_067B&PID_2303&REV_0300" or
 // "FTDIBUS\COMPORT&VID_0403&PID_6001" (case ignored); nothing when the id holds none.

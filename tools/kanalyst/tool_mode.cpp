@@ -1,29 +1,23 @@
 #include "tools/kanalyst/tool_mode.h"
 
+#include <algorithm>
+
 #include "tools/kanalyst/port_list.h"
 
 namespace kanalyst {
 
 ToolMode ChooseMode(const std::vector<std::string>& arguments) {
-    bool report = false;
-    bool noWindow = false;
+    std::vector<std::string> names;
     for (const std::string& argument : arguments) {
-        if (argument.empty() || (argument[0] != '/' && argument[0] != '-')) {
-            return ToolMode::List;
-        }
-        const std::string name = UpperCaseAscii(argument.substr(1));
-        if (name == "REPORT" && !report) {
-            report = true;
-        } else if (name == "NOWINDOW" && !noWindow) {
-            noWindow = true;
-        } else {
-            return ToolMode::List;
-        }
+        const bool option = !argument.empty() && (argument[0] == '/' || argument[0] == '-');
+        names.push_back(option ? UpperCaseAscii(argument.substr(1)) : std::string());
     }
-    if (!report) {
-        return ToolMode::List;
+    std::sort(names.begin(), names.end());
+    if (names == std::vector<std::string>{"REPORT"}) {
+        return ToolMode::Report;
     }
-    return noWindow ? ToolMode::ReportNoWindow : ToolMode::Report;
+    return names == std::vector<std::string>{"NOWINDOW", "REPORT"} ? ToolMode::ReportNoWindow
+                                                                   : ToolMode::List;
 }
 
 }  // namespace kanalyst

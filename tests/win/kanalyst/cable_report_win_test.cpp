@@ -19,24 +19,28 @@ namespace {
 const std::wstring kReportName = L"Отчёт о шнуре.txt";
 constexpr ULONGLONG kMarch2Noon = 133853904000000000;  // 02.03.2025 12:00 UTC
 
-FakeDevice Ch340(const std::wstring& serial, const std::wstring& port) {
+// capabilities: 0x84 (CM_DEVCAP_REMOVABLE, SURPRISEREMOVALOK) unpluggable, 0x80 built in.
+FakeDevice Ch340(const std::wstring& serial, const std::wstring& port,
+                 std::optional<DWORD> capabilities = {}) {
     FakeDevice device = FakePort(L"USB\\VID_1A86&PID_7523\\" + serial, L"USB-SERIAL CH340",
                                  L"USB\\VID_1A86&PID_7523&REV_0264", port);
     device.service = L"CH341SER_A64";
     device.problemCode = 0;
     device.present = true;
     device.driverVersion = L"3.8.2023.2";
+    device.capabilities = capabilities;
     return device;
 }
 
 FakeDevice Prolific(const std::wstring& serial, const std::wstring& product,
-                    const std::wstring& port) {
+                    const std::wstring& port, std::optional<DWORD> capabilities = {}) {
     FakeDevice device = FakePort(L"USB\\VID_067B&PID_" + product + L"\\" + serial,
                                  L"Prolific USB-to-Serial Comm Port",
                                  L"USB\\VID_067B&PID_" + product + L"&REV_0300", port);
     device.service = L"Ser2pl64";
     device.problemCode = 0;
     device.present = true;
+    device.capabilities = capabilities;
     return device;
 }
 
@@ -110,6 +114,16 @@ FakeDevice PluggedBoard() {
     return device;
 }
 
+FakeDevice Ft232r(const std::wstring& serial, const std::wstring& port, DWORD capabilities) {
+    FakeDevice device = FakePort(L"FTDIBUS\\VID_0403+PID_6001+" + serial + L"\\0000",
+                                 L"USB Serial Port", L"FTDIBUS\\COMPORT&VID_0403&PID_6001", port);
+    device.service = L"FTSER2K";
+    device.capabilities = capabilities;
+    device.problemCode = 0;
+    device.present = true;
+    return device;
+}
+
 FakeDevice UnknownUsbDevice() {
     FakeDevice device;
     device.instanceId = L"USB\\VID_0000&PID_0002\\KANALYSTR7";
@@ -143,12 +157,14 @@ const std::string kTakesNothing =
 
 std::vector<Situation> Situations() {
     return {
-        {"laptop with a Bluetooth COM port",
-         {BluetoothPort(), Ch340(L"KANALYSTR1", L"COM21")},
+        {"laptop with a Bluetooth COM port, a built-in FTDI and PL2303 (not blamed), and the cable",
+         {BluetoothPort(), Ft232r(L"KANALYSTB1", L"COM24", 0x80),
+          Prolific(L"KANALYSTB2", L"2303", L"COM23", 0x80), Ch340(L"KANALYSTR1", L"COM21", 0x84)},
          L"/report /nowindow",
-         "ИТОГ: Шнур CH340 на COM21 работает: порт открывается и свободен.",
+         "ИТОГ: Шнур CH340 на COM21 работает: порт открывается.",
          "КОНФИГУРАТОР ВОЗЬМЁТ: COM21",
-         "   STANDARD SERIAL OVER BLUETOOTH LINK (COM22)\r\n"},
+         "   STANDARD SERIAL OVER BLUETOOTH LINK (COM22)\r\n   PROLIFIC USB-TO-SERIAL COMM PORT "
+         "(COM23)\r\n   USB SERIAL PORT (COM24)\r\n   USB-SERIAL CH340 (COM21)\r\n"},
         {"busy",
          {Prolific(L"KANALYSTR2", L"2303", L"COM22")},
          L"-REPORT -NoWindow",
@@ -184,12 +200,18 @@ std::vector<Situation> Situations() {
          kTakesNothing,
          "(в Windows 7 — «Задействовать»)"},
         {"wrong adapter",
+         {Ft232r(L"KANALYSTR6", L"COM23", 0x84)},
+         L"/report /nowindow",
+         "ИТОГ: Подключён не шнур контроллера, а другой переходник: FTDI FT232R (USB 0403:6001).",
+         kTakesNothing,
+         "   USB SERIAL PORT (COM23)\r\n"},
+        {"a board of no known type is listed, not blamed",
          {PluggedBoard()},
          L"/report /nowindow",
-         "ИТОГ: Подключён не шнур контроллера, а другой переходник: USB-устройство «USB Serial "
-         "Device» (USB 2341:0043).",
+         "ИТОГ: Компьютер не видит шнура контроллера; другие переходники, которые он видит, "
+         "перечислены ниже",
          kTakesNothing,
-         "   USB SERIAL DEVICE (COM23)\r\n"},
+         "1. USB-устройство «USB Serial Device»\r\n"},
         {"code 43",
          {UnknownUsbDevice()},
          L"/report /nowindow",
@@ -272,8 +294,7 @@ TEST_F(CableReportTest, EachSituationGetsItsVerdictAndNextStep) {
         RemoveFakeDevices(situation.devices);
 
         EXPECT_EQ(code, 0);
-        std::string report;
-        ASSERT_TRUE(ReadBytes(dir_ + kReportName, report));
+        const std::string report = taktor::wintest::ReadFileText(dir_ + kReportName);
         EXPECT_TRUE(IsNotepadText(report));
         const std::string verdict = LineStartingWith(report, "ИТОГ: ");
         EXPECT_EQ(verdict.substr(0, situation.verdict.size()), situation.verdict);
@@ -291,8 +312,7 @@ TEST_F(CableReportTest, GoesToTheTemporaryFolderWhenItCannotLieBesideTheTool) {
     ASSERT_TRUE(CreateDirectoryW((dir_ + kReportName).c_str(), nullptr));
     DeleteFileW((temp_ + kReportName).c_str());
     EXPECT_EQ(RunAndWait(tool_, dir_, L"/report /nowindow"), 0);
-    std::string report;
-    EXPECT_TRUE(ReadBytes(temp_ + kReportName, report));
+    const std::string report = taktor::wintest::ReadFileText(temp_ + kReportName);
     EXPECT_NE(LineStartingWith(report, "ИТОГ: "), "<none>");
     DeleteFileW((temp_ + kReportName).c_str());
 }

@@ -1,6 +1,6 @@
 // Kanalyst.exe against serial ports registered in the Wine prefix's device database, so that
 // the real enumeration (device class, descriptions, hardware ids, PortName, problem codes) is
-// exercised.
+// exercised, and the list it leaves beside itself.
 #include "tests/win/kanalyst/fake_devices.h"
 #include "tests/win/kanalyst/tool_run.h"
 
@@ -84,12 +84,14 @@ TEST_F(FakePortsTest, ToolListsThePortsAsTheConfiguratorReadsThem) {
     ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
     const std::wstring tool = dir + L"Kanalyst.exe";
     ASSERT_TRUE(CopyFileW(ToolPath().c_str(), tool.c_str(), FALSE));
+    // A stale list that is not well-formed: it must be replaced, not kept or appended to.
+    ASSERT_TRUE(taktor::wintest::WriteFileText(dir + L"listport.txt", "stale list\r\n"));
 
-    EXPECT_EQ(RunAndWait(tool, dir), 0);
-    std::string list;
-    EXPECT_TRUE(ReadBytes(dir + L"listport.txt", list));
-    EXPECT_EQ(list, kExpectedList);
+    EXPECT_EQ(RunAndWait(tool, temp), 0);  // the list goes beside the tool, wherever started
+    EXPECT_EQ(taktor::wintest::ReadFileText(dir + L"listport.txt"), kExpectedList);
     EXPECT_EQ(FileNames(dir), (std::set<std::wstring>{L"Kanalyst.exe", L"listport.txt"}));
+    EXPECT_EQ(GetFileAttributesW((std::wstring(temp) + L"listport.txt").c_str()),
+              INVALID_FILE_ATTRIBUTES);
 
     DeleteFileW((dir + L"listport.txt").c_str());
     DeleteFileW(tool.c_str());

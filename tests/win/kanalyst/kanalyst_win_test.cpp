@@ -1,5 +1,5 @@
-// Kanalyst.exe and its parts under Windows: the list it leaves beside itself, the one-piece
-// write of that list, and the time limit on the enumeration.
+// Kanalyst.exe's parts under Windows: the one-piece write of the list, and the time limit on the
+// enumeration.
 #include "tools/kanalyst/win/list_file_win.h"
 #include "tools/kanalyst/win/serial_ports_win.h"
 #include "tests/win/kanalyst/tool_run.h"
@@ -8,39 +8,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace kanalyst {
 namespace {
-
-// What the configurator needs of the list: UTF-8, LF line ends only, no zero bytes, and each
-// line ending in ")" with its first "(" before its first ")". An empty list is well-formed.
-::testing::AssertionResult IsWellFormedList(const std::string& bytes) {
-    if (!bytes.empty() && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
-                                              static_cast<int>(bytes.size()), nullptr, 0) == 0) {
-        return ::testing::AssertionFailure() << "not valid UTF-8";
-    }
-    if (bytes.find('\r') != std::string::npos || bytes.find('\0') != std::string::npos) {
-        return ::testing::AssertionFailure() << "CR or zero byte in the list";
-    }
-    if (!bytes.empty() && bytes.back() != '\n') {
-        return ::testing::AssertionFailure() << "last line has no line end";
-    }
-    for (std::size_t start = 0; start < bytes.size();) {
-        const std::size_t end = bytes.find('\n', start);
-        const std::string line = bytes.substr(start, end - start);
-        const std::size_t open = line.find('(');
-        const std::size_t close = line.find(')');
-        if (line.empty() || line.back() != ')' || open == std::string::npos || close < open) {
-            return ::testing::AssertionFailure() << "bad line: " << line;
-        }
-        start = end + 1;
-    }
-    return ::testing::AssertionSuccess();
-}
 
 class TempDirectory : public ::testing::Test {
 protected:
@@ -76,33 +49,12 @@ protected:
     std::wstring base_;
 };
 
-using KanalystExe = TempDirectory;
-
-TEST_F(KanalystExe, LeavesAWellFormedListBesideItselfAndNothingElse) {
-    const std::wstring toolDir = MakeDirectory(L"tool");
-    const std::wstring otherDir = MakeDirectory(L"elsewhere");
-    const std::wstring tool = toolDir + L"Kanalyst.exe";
-    ASSERT_TRUE(CopyFileW(ToolPath().c_str(), tool.c_str(), FALSE)) << GetLastError();
-    // A stale list that is not well-formed: it must be replaced, not kept or appended to.
-    ASSERT_TRUE(WriteBytes(toolDir + L"listport.txt", "stale list without brackets\r\n"));
-
-    ASSERT_EQ(RunAndWait(tool, otherDir), 0);
-
-    std::string list;
-    ASSERT_TRUE(ReadBytes(toolDir + L"listport.txt", list));
-    EXPECT_TRUE(IsWellFormedList(list)) << list;
-    EXPECT_EQ(FileNames(toolDir), (std::set<std::wstring>{L"Kanalyst.exe", L"listport.txt"}));
-    EXPECT_TRUE(FileNames(otherDir).empty());
-    std::printf("listport.txt under Wine (%u bytes):\n%s", static_cast<unsigned>(list.size()),
-                list.c_str());
-}
-
 using ListFile = TempDirectory;
 
 TEST_F(ListFile, FailsWithoutLeavingATemporaryFile) {
     // A directory where the list should go cannot be replaced by a file.
     MakeDirectory(L"listport.txt");
-    ASSERT_TRUE(WriteBytes(base_ + L"listport.txt\\keep", "keep"));
+    ASSERT_TRUE(taktor::wintest::WriteFileText(base_ + L"listport.txt\\keep", "keep"));
     EXPECT_FALSE(WriteListFile(base_, "PROLIFIC USB-TO-SERIAL COMM PORT (COM3)\n"));
     EXPECT_EQ(FileNames(base_), std::set<std::wstring>{L"listport.txt"});
     EXPECT_FALSE(WriteListFile(base_ + L"missing\\", "text\n"));

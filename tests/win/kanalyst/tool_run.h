@@ -7,6 +7,8 @@
 #include <set>
 #include <string>
 
+#include "tests/win/win_files.h"
+
 namespace kanalyst {
 
 #ifdef KANALYST_EXE
@@ -35,36 +37,6 @@ inline std::set<std::wstring> FileNames(const std::wstring& dir) {
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return names;
-}
-
-inline bool ReadBytes(const std::wstring& file, std::string& bytes) {
-    const HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    bytes.clear();
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        bytes.append(buffer, got);
-    }
-    CloseHandle(h);
-    return true;
-}
-
-inline bool WriteBytes(const std::wstring& file, const std::string& bytes) {
-    const HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    const bool ok =
-        WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-        written == bytes.size();
-    CloseHandle(h);
-    return ok;
 }
 
 // Starts the program as the configurator does (quoted path, no arguments unless given, handles

@@ -16,6 +16,11 @@ std::wstring ExecutableDirectory();
 bool ReplaceFileWhole(const std::wstring& directory, const std::wstring& name,
                       const std::string& bytes);
 
+// Whether a new file can be made in directory, as the list's write must: a probe file is made
+// and removed again. Windows' Controlled Folder Access refuses an unknown program one in the
+// Desktop or Documents, and a 64-bit program gets none in Program Files.
+bool CanCreateFileIn(const std::wstring& directory);
+
 // Replaces <directory>listport.txt with text in one piece.
 bool WriteListFile(const std::wstring& directory, const std::string& text);
 

@@ -14,6 +14,7 @@
 
 #include "common/win/wide.h"
 #include "common/worker.h"
+#include "tools/kanalyst/linux_side.h"
 #include "tools/kanalyst/win/wine_side_win.h"
 
 namespace kanalyst {
@@ -36,10 +37,6 @@ constexpr DEVPROPKEY kLastRemovalKey = {
     {0x83da6326, 0x97a6, 0x4088, {0x94, 0x53, 0xa1, 0x92, 0x3f, 0x57, 0x3b, 0x29}}, 103};
 constexpr DEVPROPKEY kDriverVersionKey = {
     {0xa8b865dd, 0x2e3d, 0x4094, {0xad, 0x97, 0xe5, 0x93, 0xa7, 0x0c, 0x75, 0xd6}}, 3};
-
-std::string Utf8FromWide(const wchar_t* text) {
-    return taktor::Utf8FromText(taktor::FromWide(text));
-}
 
 // A string or multi-string registry property, with at least two terminating zeros so that both
 // kinds can be walked safely; empty when the device has none.
@@ -85,19 +82,15 @@ std::optional<DEVPROPTYPE> ReadFixedProperty(HDEVINFO set, SP_DEVINFO_DATA& devi
     return type;
 }
 
+// A string device property, up to 1,023 characters (versions and product strings are short).
 std::string ReadStringProperty(HDEVINFO set, SP_DEVINFO_DATA& device, const DEVPROPKEY& key) {
+    wchar_t value[1024] = {};
     DEVPROPTYPE type = 0;
-    DWORD size = 0;
-    SetupDiGetDevicePropertyW(set, &device, &key, &type, nullptr, 0, &size, 0);
-    if (size == 0 || type != DEVPROP_TYPE_STRING) {
-        return std::string();
-    }
-    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
-    if (!SetupDiGetDevicePropertyW(set, &device, &key, &type, reinterpret_cast<BYTE*>(&value[0]),
-                                   size, nullptr, 0)) {
-        return std::string();
-    }
-    return Utf8FromWide(value.c_str());
+    return SetupDiGetDevicePropertyW(set, &device, &key, &type, reinterpret_cast<BYTE*>(value),
+                                     sizeof value - sizeof(wchar_t), nullptr, 0) &&
+                   type == DEVPROP_TYPE_STRING
+               ? Utf8FromWide(value)
+               : std::string();
 }
 
 // A date property (UTC) as local time, by the rules of the time zone on that date.
@@ -140,39 +133,29 @@ std::optional<bool> ReadRemovable(HDEVINFO set, SP_DEVINFO_DATA& device,
     return (capabilities & CM_DEVCAP_REMOVABLE) != 0;
 }
 
-// A string value of one of the device's registry keys, or empty.
+// A string value of one of the device's registry keys (PortName, DriverVersion: short), or
+// empty.
 std::wstring ReadKeyValue(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD keyType,
                           const wchar_t* name) {
     const HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, keyType, KEY_READ);
     if (key == INVALID_HANDLE_VALUE) {
         return std::wstring();
     }
-    std::wstring text;
+    wchar_t value[512] = {};  // ends in a zero even when the value lacks one
     DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-        type == REG_SZ && size > 0) {
-        std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
-        if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value[0]),
-                             &size) == ERROR_SUCCESS) {
-            text.assign(value.c_str());  // up to the first zero; the value may lack one
-        }
-    }
+    DWORD size = sizeof value - sizeof(wchar_t);
+    const bool read = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value),
+                                       &size) == ERROR_SUCCESS &&
+                      type == REG_SZ;
     RegCloseKey(key);
-    return text;
+    return read ? std::wstring(value) : std::wstring();
 }
 
 std::string ReadInstanceId(HDEVINFO set, SP_DEVINFO_DATA& device) {
-    DWORD size = 0;
-    SetupDiGetDeviceInstanceIdW(set, &device, nullptr, 0, &size);
-    if (size == 0) {
-        return std::string();
-    }
-    std::wstring id(size + 1, L'\0');
-    if (!SetupDiGetDeviceInstanceIdW(set, &device, &id[0], size, nullptr)) {
-        return std::string();
-    }
-    return Utf8FromWide(id.c_str());
+    wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
+    return SetupDiGetDeviceInstanceIdW(set, &device, id, MAX_DEVICE_ID_LEN, nullptr)
+               ? Utf8FromWide(id)
+               : std::string();
 }
 
 // The ids, class and port: enough to tell whether the device matters here.
@@ -260,24 +243,34 @@ void ReadDevices(HDEVINFO set, DeviceSink& sink, Keep keep) {
 
 void DeviceSink::Add(DeviceRecord record) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    devices_.push_back(std::move(record));
+    collected_.devices.push_back(std::move(record));
 }
 
-std::vector<DeviceRecord> DeviceSink::Snapshot() {
+void DeviceSink::AddLinuxSide(std::vector<DeviceRecord> found, const MachineFacts& machine) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return devices_;
+    AddUnlistedPorts(collected_.devices, std::move(found));
+    collected_.machine = machine;
+}
+
+DeviceCollection DeviceSink::Snapshot() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return collected_;
 }
 
 DeviceCollection CollectDevicesWithin(DeviceEnumerator enumerate, DWORD limitMs) {
     const auto sink = std::make_shared<DeviceSink>();
-    DeviceCollection collection;
     taktor::Worker worker;
     if (!worker.Start([enumerate, sink] { enumerate(*sink); })) {
-        return collection;
+        return DeviceCollection{};
     }
-    collection.complete = worker.WaitFor(std::chrono::milliseconds(limitMs));
-    collection.devices = sink->Snapshot();
+    const bool complete = worker.WaitFor(std::chrono::milliseconds(limitMs));
+    DeviceCollection collection = sink->Snapshot();
+    collection.complete = complete;
     return collection;
+}
+
+std::string Utf8FromWide(const wchar_t* text) {
+    return taktor::Utf8FromText(taktor::FromWide(text));
 }
 
 LocalTime LocalTimeOf(const SYSTEMTIME& time) {

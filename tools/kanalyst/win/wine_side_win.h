@@ -9,9 +9,9 @@ namespace kanalyst {
 // True when the program runs under Wine: its ntdll exports wine_get_version.
 bool RunsUnderWine();
 
-// Under Wine, adds the devices of the Wine prefix's Linux side (ReadWinePrefixDevices, read
-// through drive Z:) whose port the sink does not hold yet; elsewhere does nothing. Tests point it
-// at a fake sysfs tree with TAKTOR_SYSFS_ROOT, whose "dev" beside it then stands in for /dev.
+// Under Wine, adds the devices of the Linux side (ReadLinuxSide) whose port the sink does not
+// hold yet, and sets what it learnt of the machine; elsewhere does nothing. The prefix is
+// WINEPREFIX, or the one Wine names in WINECONFIGDIR.
 void AddWineDevices(DeviceSink& sink);
 
 }  // namespace kanalyst
