@@ -16,11 +16,6 @@ std::string Hex4(std::uint16_t value) {
     return text;
 }
 
-std::string TwoDigits(int value) {
-    return std::string(1, static_cast<char>('0' + value / 10 % 10)) +
-           static_cast<char>('0' + value % 10);
-}
-
 // The later of the two dates, or nothing.
 std::optional<LocalTime> LastSeen(const DeviceRecord& device) {
     if (device.lastArrival && device.lastRemoval) {
@@ -441,7 +436,8 @@ Lines Say(const Finding& f, const Diagnosis& d) {
 }
 
 std::string StepWithExtraCables(const Diagnosis& diagnosis, std::string step) {
-    if (diagnosis.connectedCables <= 1) {
+    // A folder that refuses the list is mended first, whatever is plugged in.
+    if (diagnosis.connectedCables <= 1 || diagnosis.finding.verdict == Verdict::FolderRefuses) {
         return step;
     }
     std::string extra = "Подключено несколько шнуров (" +
@@ -645,7 +641,6 @@ std::string FormatReport(const std::vector<DeviceRecord>& devices, const Diagnos
 
 std::string ReportFileBytes(const std::string& text) {
     std::string bytes = "\xEF\xBB\xBF";
-    bytes.reserve(text.size() + text.size() / 16 + 3);
     for (const char c : text) {
         if (c == '\n') {
             bytes += '\r';
@@ -656,8 +651,10 @@ std::string ReportFileBytes(const std::string& text) {
 }
 
 std::string FormatLocalTime(const LocalTime& time) {
-    return TwoDigits(time.day) + "." + TwoDigits(time.month) + "." + std::to_string(time.year) +
-           " " + TwoDigits(time.hour) + ":" + TwoDigits(time.minute);
+    char text[40];
+    std::snprintf(text, sizeof text, "%02d.%02d.%d %02d:%02d", time.day % 100, time.month % 100,
+                  time.year, time.hour % 100, time.minute % 100);
+    return text;
 }
 
 }  // namespace kanalyst
