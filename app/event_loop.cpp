@@ -8,25 +8,16 @@ void RunEventLoop(EventSource& source, ValidationState& state, EventLoopActions&
     state.BlinkPhase = 1;
     UiEvent event;
     while (source.WaitForEvent(event)) {
+        // Every other event, and every event of another window, is ignored.
         if (event.window != kMainWindowId) {
             continue;
         }
-        switch (event.kind) {
-            case TimerEvent:
-                if (event.timer == kValidationTimerId) {
-                    actions.OnValidationTick();
-                }
-                break;
-            case CloseEvent:
-                actions.OnCloseRequest();
-                break;
-            case ControlEvent:
-                if (event.control == kWriteButtonId) {
-                    actions.OnWriteButton(event.type);
-                }
-                break;
-            default:
-                break;
+        if (event.kind == TimerEvent && event.timer == kValidationTimerId) {
+            actions.OnValidationTick();
+        } else if (event.kind == CloseEvent) {
+            actions.OnCloseRequest();
+        } else if (event.kind == ControlEvent && event.control == kWriteButtonId) {
+            actions.OnWriteButton(event.type);
         }
     }
 }

@@ -1,29 +1,24 @@
 #include "app/field_value.h"
 
+#include <algorithm>
+
 namespace taktor {
 
 namespace {
 
 // The digit's value in the base, or -1 when the character is not one of its digits.
 int DigitValue(char16_t c, unsigned base) {
-    int d = -1;
-    if (c >= u'0' && c <= u'9') {
-        d = c - u'0';
-    } else if (base == 16 && c >= u'A' && c <= u'F') {
-        d = c - u'A' + 10;
-    } else if (base == 16 && c >= u'a' && c <= u'f') {
-        d = c - u'a' + 10;
-    }
+    const char16_t lower = c | 0x20;  // "A" to "F" as "a" to "f"
+    const int d = c >= u'0' && c <= u'9'           ? c - u'0'
+                  : lower >= u'a' && lower <= u'f' ? lower - u'a' + 10
+                                                   : -1;
     return d >= 0 && static_cast<unsigned>(d) < base ? d : -1;
 }
 
 }  // namespace
 
 FieldNumber ParseFieldNumber(const Text& text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t')) {
-        ++i;
-    }
+    size_t i = std::min(text.find_first_not_of(u" \t"), text.size());  // only space and tab
     bool negate = false;
     if (i < text.size() && text[i] == u'-') {
         negate = true;

@@ -1,5 +1,7 @@
 #include "app/validation.h"
 
+#include <algorithm>
+
 #include "app/field_value.h"
 
 namespace taktor {
@@ -14,21 +16,12 @@ bool FieldAccepted(const Text& text) {
 }
 
 bool AllZero(const PhaseTexts& texts) {
-    for (const Text& text : texts) {
-        if (text.empty() || FieldValue(text) != 0) {
-            return false;
-        }
-    }
-    return true;
+    return std::all_of(texts.begin(), texts.end(),
+                       [](const Text& text) { return !text.empty() && FieldValue(text) == 0; });
 }
 
 bool CycleAccepted(const PhaseTexts& texts) {
-    for (const Text& text : texts) {
-        if (!FieldAccepted(text)) {
-            return false;
-        }
-    }
-    return !AllZero(texts);
+    return std::all_of(texts.begin(), texts.end(), FieldAccepted) && !AllZero(texts);
 }
 
 PassDecision DecidePass(const PhaseTexts& texts, int blinkPhase) {

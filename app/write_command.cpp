@@ -37,28 +37,28 @@ PhaseDurations ReadDurations(PhaseFieldReader& fields) {
     return durations;
 }
 
-// The attempts on the open channel; returns once the result message has been shown.
-void SendUntilDone(WriteCommandServices& services) {
+struct Message {
+    const Text& title;
+    const Text& text;
+    unsigned flags;
+};
+
+// The attempts on the open channel, until one is confirmed, one is aborted or six have failed;
+// the result message they end with.
+Message SendUntilDone(WriteCommandServices& services) {
     const PhaseDurations durations = ReadDurations(services.fields);
-    int failed = 0;
-    for (;;) {
+    for (int failed = 0;;) {
         switch (services.link.TransferAttempt(durations, services.messages)) {
             case TransferResult::Aborted:
-                services.wait.CloseWaitWindow();
-                services.messages.ShowMessage(kFailureTitle, kLinkBrokenText, kErrorMessage);
-                return;
+                return {kFailureTitle, kLinkBrokenText, kErrorMessage};
             case TransferResult::Stalled:
             case TransferResult::Unconfirmed:
                 if (++failed == kMostAttempts) {
-                    services.wait.CloseWaitWindow();
-                    services.messages.ShowMessage(kFailureTitle, kNoAnswerText, kErrorMessage);
-                    return;
+                    return {kFailureTitle, kNoAnswerText, kErrorMessage};
                 }
                 break;
             case TransferResult::Confirmed:
-                services.wait.CloseWaitWindow();
-                services.messages.ShowMessage(kSuccessTitle, kSuccessText, kInformMessage);
-                return;
+                return {kSuccessTitle, kSuccessText, kInformMessage};
         }
     }
 }
@@ -90,7 +90,9 @@ void WriteCommand(int type, WriteCommandServices& services) {
             services.wait.CloseWaitWindow();
             services.messages.ShowMessage(kFailureTitle, kPortBusyText, kErrorMessage);
         } else {
-            SendUntilDone(services);
+            const Message result = SendUntilDone(services);
+            services.wait.CloseWaitWindow();
+            services.messages.ShowMessage(result.title, result.text, result.flags);
         }
     }
     CloseControllerChannel(services.link);

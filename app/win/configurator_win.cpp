@@ -62,18 +62,11 @@ void Configurator::ConfirmExit() {
 
 void Configurator::ShutDown(UINT exitCode) {
     link_.CloseAllChannels();
-    if (state_.WaitWindow != nullptr) {
-        layer_.CloseWindow(state_.WaitWindow);
-    }
-    if (state_.MainWindow != nullptr) {
-        layer_.CloseWindow(state_.MainWindow);
-    }
-    if (state_.cycleBanner != nullptr) {
-        DeleteObject(state_.cycleBanner);
-    }
-    if (state_.labelFont != nullptr) {
-        DeleteObject(state_.labelFont);
-    }
+    // Each of these does nothing for a window or object that is not there.
+    layer_.CloseWindow(state_.WaitWindow);
+    layer_.CloseWindow(state_.MainWindow);
+    DeleteObject(state_.cycleBanner);
+    DeleteObject(state_.labelFont);
     layer_.Release();
     CoUninitialize();
     ExitProcess(exitCode);

@@ -1,6 +1,8 @@
 // MainWindow: its frame, its controls in creation (and Tab) order, and access to the fields.
 #include "app/win/main_window_win.h"
 
+#include <algorithm>
+
 #include "app/window_ids.h"
 #include "taktor_version.h"
 
@@ -54,16 +56,11 @@ void MainWindowView::BuildMainWindow() {
 
 Text MainWindowView::ReadFieldText(int field) {
     HWND control = state_.PhaseField[field];
-    if (control == nullptr) {
-        return Text();
-    }
-    const int length = GetWindowTextLengthW(control);
-    if (length <= 0) {
-        return Text();
-    }
-    Text text(static_cast<size_t>(length) + 1, u'\0');
-    const int got = GetWindowTextW(control, reinterpret_cast<wchar_t*>(&text[0]), length + 1);
-    text.resize(static_cast<size_t>(got > 0 ? got : 0));
+    const int length = control != nullptr ? GetWindowTextLengthW(control) : 0;
+    Text text(static_cast<size_t>(std::max(length, 0)) + 1, u'\0');
+    const int got =
+        length > 0 ? GetWindowTextW(control, reinterpret_cast<wchar_t*>(&text[0]), length + 1) : 0;
+    text.resize(static_cast<size_t>(std::max(got, 0)));
     return text;
 }
 
@@ -72,9 +69,7 @@ void MainWindowView::SetFieldBackground(int field, Colour colour) {
 }
 
 void MainWindowView::SetWriteButtonDisabled(bool disabled) {
-    if (state_.WriteButton != nullptr) {
-        EnableWindow(state_.WriteButton, disabled ? FALSE : TRUE);
-    }
+    EnableWindow(state_.WriteButton, disabled ? FALSE : TRUE);  // nothing for no button
 }
 
 }  // namespace taktor

@@ -16,9 +16,7 @@ constexpr int kWaitFontPoints = 24;
 HFONT MakeLabelFont(int points) {
     HDC screen = GetDC(nullptr);
     const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen != nullptr) {
-        ReleaseDC(nullptr, screen);
-    }
+    ReleaseDC(nullptr, screen);  // nothing for none
     return CreateFontW(-MulDiv(points, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                        DEFAULT_CHARSET, 0, 0, DEFAULT_QUALITY, 0, L"Arial");
 }
@@ -39,9 +37,7 @@ void WaitWindowView::ShowWaitWindow() {
     state_.waitLabel =
         layer_.CreateControl(state_.WaitWindow, kWaitLabelId, L"Static", kWaitText,
                              WS_CHILD | WS_VISIBLE | WS_GROUP | SS_NOPREFIX, 0, 10, 10, 150, 30);
-    if (state_.labelFont != nullptr) {
-        DeleteObject(state_.labelFont);
-    }
+    DeleteObject(state_.labelFont);  // nothing for none
     state_.labelFont = MakeLabelFont(kWaitFontPoints);
     if (state_.labelFont != nullptr && state_.waitLabel != nullptr) {
         SendMessageW(state_.waitLabel, WM_SETFONT, reinterpret_cast<WPARAM>(state_.labelFont),

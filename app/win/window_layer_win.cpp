@@ -180,10 +180,11 @@ LRESULT CALLBACK WindowLayer::WindowProc(HWND window, UINT message, WPARAM wPara
             }
             break;
         case WM_CLOSE:
-            layer.OnClose(data->number);
+            // A close request never closes a window by itself; the program decides.
+            layer.queue_.Post(UiEvent{CloseEvent, data->number, 0, 0, 0});
             return 0;
         case WM_TIMER:
-            layer.OnTimer(data->number, static_cast<int>(wParam));
+            layer.queue_.Post(UiEvent{TimerEvent, data->number, 0, static_cast<int>(wParam), 0});
             return 0;
         case WM_COMMAND:
             if (layer.OnCommand(data->number, wParam, reinterpret_cast<HWND>(lParam))) {
@@ -228,15 +229,6 @@ bool WindowLayer::OnActivate(HWND window, WindowData& data, WORD state) {
         return true;
     }
     return false;
-}
-
-void WindowLayer::OnClose(int number) {
-    // A close request never closes a window by itself; the program decides.
-    queue_.Post(UiEvent{CloseEvent, number, 0, 0, 0});
-}
-
-void WindowLayer::OnTimer(int number, int timer) {
-    queue_.Post(UiEvent{TimerEvent, number, 0, timer, 0});
 }
 
 bool WindowLayer::OnCommand(int number, WPARAM wParam, HWND control) {

@@ -61,8 +61,6 @@ private:
     static void OnNcDestroy(HWND window, WindowData* data);
     // True when the focus was given back, so that the default handling must not move it.
     static bool OnActivate(HWND window, WindowData& data, WORD state);
-    void OnClose(int number);
-    void OnTimer(int number, int timer);
     // False for a command that does not come from a control.
     bool OnCommand(int number, WPARAM wParam, HWND control);
     // The brush of a field whose background was set, else nullptr (default colours).
