@@ -48,10 +48,12 @@ private:
     std::atomic<bool> set_{false};
     std::intptr_t wait_ = -1;
 
-    // The blocking call in progress (Windows only).
+#ifdef _WIN32
+    // The blocking call in progress.
     mutable std::mutex callLock_;
     mutable std::intptr_t call_ = -1;   // -1 none; else the file given to Enter
     mutable std::intptr_t thread_ = 0;  // a handle of the calling thread that may cancel its I/O
+#endif
 };
 
 // Every operation returns at once when its stop signal is set, or becomes set while it waits;
