@@ -40,7 +40,10 @@ bool ControllerLink::StartOnPort(Worker& worker, const Text& path, std::function
         held->ports.erase(held->ports.find(path));
         held->changed.notify_all();
     });
-    return worker.Start([mark, body = std::move(body)] { body(); });
+    return worker.Start([mark, body = std::move(body)]() mutable {
+        body();
+        body = nullptr;  // what it holds (a device, say) is let go of before the mark
+    });
 }
 
 bool ControllerLink::PortFree(const Text& path, std::chrono::milliseconds timeout) {

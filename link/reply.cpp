@@ -17,10 +17,7 @@ bool ReplyComplete(const Text& reply, long from) {
 }
 
 void ReplyCollector::Add(const std::uint8_t* bytes, int count) {
-    if (count <= 0) {
-        return;
-    }
-    reply_ += ReplyChunkText(bytes, count);
+    reply_ += ReplyChunkText(bytes, std::max(count, 0));  // a failed read adds nothing
     if (!complete_) {
         complete_ = ReplyComplete(reply_, searchFrom_);
         searchFrom_ = std::max<long>(1, static_cast<long>(reply_.size()));
