@@ -51,7 +51,7 @@ private:
 #ifdef _WIN32
     // The blocking call in progress.
     mutable std::mutex callLock_;
-    mutable std::intptr_t call_ = -1;   // -1 none; else the file given to Enter
+    mutable std::intptr_t call_ = -1;   // -1 none, 0 an open, else the handle given to Enter
     mutable std::intptr_t thread_ = 0;  // a handle of the calling thread that may cancel its I/O
 #endif
 };
